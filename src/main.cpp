@@ -1,0 +1,63 @@
+#include <cmath>
+#include <cstdio>
+
+#include "console.h"
+
+struct Row {
+	const char *menu;
+	const char *first;
+	const char *second;
+	char op;
+	const char *label;
+	const char *unit;
+};
+
+// clang-format off
+constexpr Row rows[] = {
+	{ "1 = Spannung berechnen (U = R * I)",   "R = ", "I = ", '*', "U = ", " Volt" },
+	{ "2 = Widerstand berechnen (R = U / I)", "U = ", "I = ", '/', "R = ", " Ohm" },
+	{ "3 = Strom berechnen (I = U / R)",      "U = ", "R = ", '/', "I = ", " Ampere" },
+	{ "4 = Leistung berechnen (P = U * I)",   "U = ", "I = ", '*', "P = ", " Watt" },
+};
+// clang-format on
+
+static float ask(const char *prompt);
+
+int
+main()
+{
+	/* Outside the table, for a choice that reads as no number at all. */
+	int operation = 0;
+
+	std::puts("Elektro-Rechner: Spannung, Widerstand, Strom, Leistung");
+	conputs("W\xe4hle die Operation die du ausf\xfchren willst.\n");
+	for (const Row &r : rows)
+		std::puts(r.menu);
+	std::fflush(stdout);
+	(void)std::scanf("%i", &operation);
+	std::putchar('\n');
+	if (operation >= 1 && operation <= 4) {
+		const Row &r = rows[operation - 1];
+		float zahl1 = ask(r.first);
+		float zahl2 = ask(r.second);
+		std::putchar('\n');
+		float ergebnis = r.op == '*' ? zahl1 * zahl2 : zahl1 / zahl2;
+		std::printf(
+		    "%s%f%s\n", r.label, static_cast<double>(ergebnis), r.unit);
+	}
+	std::putchar('\n');
+	conpause();
+	return 0;
+}
+
+/* The prompt must be on screen, even through a pipe, before we wait. */
+static float
+ask(const char *prompt)
+{
+	float f = NAN;
+
+	std::fputs(prompt, stdout);
+	std::fflush(stdout);
+	(void)std::scanf("%f", &f);
+	return f;
+}
