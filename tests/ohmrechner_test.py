@@ -125,22 +125,31 @@ class Transcripts(unittest.TestCase):
             self.check(WORKED[:2] + UNREAD[:1], args)
 
 
-class Pipes(unittest.TestCase):
-    """A program answering each prompt only once it has seen it."""
+# Each prompt the driver waits for, and its answer; then the rest.
+DRIVEN = [
+    ([(MENU, b"2\n"), (b"\nU = ", b"10\n"), (b"I = ", b"3\n")],
+     "U = I = \nR = 3.333333 Ohm\n"),
+    ([(MENU, b"2.5\n"), (b"\nU = I = ", b"3\n")],
+     "U = I = \nR = 0.166667 Ohm\n"),
+    ([(MENU, b"9\n")], OUTSIDE),
+]
 
+
+class Pipes(unittest.TestCase):
     def test_prompt_by_prompt(self):
-        p = subprocess.Popen([EXE], stdin=subprocess.PIPE,
-                             stdout=subprocess.PIPE, env=ENV)
-        seen = b""
-        for prompt, answer in ((MENU, b"2\n"), (b"\nU = ", b"10\n"),
-                               (b"I = ", b"3\n")):
-            seen += expect(p.stdout.fileno(), prompt)
-            p.stdin.write(answer)
-            p.stdin.flush()
-        p.stdin.close()
-        seen += p.stdout.read()
-        self.assertEqual(p.wait(10), 0)
-        self.assertEqual(seen, screen("U = I = \nR = 3.333333 Ohm\n"))
+        for steps, shown in DRIVEN:
+            with self.subTest(steps[0][1]):
+                p = subprocess.Popen([EXE], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, env=ENV)
+                seen = b""
+                for prompt, answer in steps:
+                    seen += expect(p.stdout.fileno(), prompt)
+                    p.stdin.write(answer)
+                    p.stdin.flush()
+                p.stdin.close()
+                seen += p.stdout.read()
+                self.assertEqual(p.wait(10), 0)
+                self.assertEqual(seen, screen(shown))
 
 
 def expect(fd, text, timeout=10):
