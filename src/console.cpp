@@ -61,7 +61,6 @@ conpause()
 {
 	struct sigaction sa = {}, old[nsig];
 	struct termios raw;
-	sigset_t set;
 	char c;
 
 	std::fputs("Weiter mit beliebiger Taste . . .", stdout);
@@ -73,13 +72,10 @@ conpause()
 
 	/* Whoever ends us at the pause gets the terminal back as it was. */
 	sa.sa_handler = leave;
-	sigemptyset(&set);
 	for (size_t i = 0; i < nsig; i++) {
 		sigaction(signals[i], nullptr, &old[i]);
-		if (old[i].sa_handler == SIG_IGN)
-			continue;
-		sigaction(signals[i], &sa, nullptr);
-		sigaddset(&set, signals[i]);
+		if (old[i].sa_handler != SIG_IGN)
+			sigaction(signals[i], &sa, nullptr);
 	}
 
 	/*
@@ -97,11 +93,9 @@ conpause()
 		;
 
 	/* Flushing again drops the rest of a key that sends several bytes. */
-	sigprocmask(SIG_BLOCK, &set, nullptr);
 	tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
 	for (size_t i = 0; i < nsig; i++)
 		sigaction(signals[i], &old[i], nullptr);
-	sigprocmask(SIG_UNBLOCK, &set, nullptr);
 	std::putchar('\n');
 }
 
