@@ -290,8 +290,9 @@ class Terminal(unittest.TestCase):
                     shown = s.expect(b"(P = U * I)\r\n")
                     self.assertIn(b"\r\n" + HEADING.encode(codec)
                                   + b"\r\n\r\n1 = ", shown)
-                    s.type(b"0\n")
-                    s.expect(PAUSE)
+                    # The locale must not turn the point into a comma.
+                    s.type(b"4\n2.5\n2\n")
+                    s.expect(b"P = 5.000000 Watt\r\n\r\n" + PAUSE)
                     s.raw()
                     s.type(b" ")
                     self.assertEqual(s.end()[0], 0)
