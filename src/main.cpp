@@ -20,6 +20,7 @@ constexpr Row rows[] = {
 	{ "4 = Leistung berechnen (P = U * I)",   "U = ", "I = ", '*', "P = ", " Watt" },
 };
 // clang-format on
+constexpr int nrows = sizeof rows / sizeof *rows;
 
 static float ask(const char *prompt);
 
@@ -36,7 +37,7 @@ main()
 	std::fflush(stdout);
 	(void)std::scanf("%i", &operation);
 	std::putchar('\n');
-	if (operation >= 1 && operation <= 4) {
+	if (operation >= 1 && operation <= nrows) {
 		const Row &r = rows[operation - 1];
 		float zahl1 = ask(r.first);
 		float zahl2 = ask(r.second);

@@ -167,6 +167,15 @@ def expect(fd, text, timeout=10):
     return seen
 
 
+def until(ready, failure, timeout=10):
+    deadline = time.monotonic() + timeout
+    while not (result := ready()):
+        if time.monotonic() > deadline:
+            raise AssertionError(failure)
+        time.sleep(0.01)
+    return result
+
+
 class Session:
     """The program on a pseudo-terminal of its own, as a user starts it."""
 
@@ -188,13 +197,13 @@ class Session:
     def type(self, keys):
         os.write(self.master, keys)
 
-    def raw(self, timeout=10):
-        """Waits until the pause has taken the terminal."""
-        deadline = time.monotonic() + timeout
-        while termios.tcgetattr(self.slave)[3] & termios.ICANON:
-            if time.monotonic() > deadline:
-                raise AssertionError("the pause never took the terminal")
-            time.sleep(0.01)
+    def pause(self, keys):
+        """Types keys, then waits until the pause has taken the terminal."""
+        self.type(keys)
+        shown = self.expect(PAUSE)
+        until(lambda: not termios.tcgetattr(self.slave)[3] & termios.ICANON,
+              "the pause never took the terminal")
+        return shown
 
     def quiet(self, seconds=0.5):
         return not select.select([self.master], [], [], seconds)[0]
@@ -202,14 +211,8 @@ class Session:
     def end(self):
         """Exit code, what came after the prompt, input left behind for
         the shell, and the terminal's settings."""
-        deadline = time.monotonic() + 10
-        while not (status := os.waitpid(self.pid, os.WNOHANG))[0]:
-            if time.monotonic() > deadline:
-                os.kill(self.pid, signal.SIGKILL)
-                os.waitpid(self.pid, 0)
-                raise AssertionError("the program did not end")
-            time.sleep(0.01)
-        status = status[1]
+        status = until(lambda: (w := os.waitpid(self.pid, os.WNOHANG))[0]
+                       and w, "the program did not end")[1]
         rest = b""
         while select.select([self.master], [], [], 0)[0]:
             rest += os.read(self.master, 4096)
@@ -255,10 +258,8 @@ class Terminal(unittest.TestCase):
         s.type(b"10\n")
         s.expect(b"10\r\nI = ")
         # Typed before the prompt: the pause must not take it as the key.
-        s.type(b"3\nxyz")
-        shown = s.expect(PAUSE)
+        shown = s.pause(b"3\nxyz")
         self.assertIn(b"\r\nR = 3.333333 Ohm\r\n\r\n" + PAUSE, shown)
-        s.raw()
         self.assertTrue(s.quiet(), "type-ahead ended the pause")
         s.type(b"k")
         self.assertEqual(s.end(), (0, b"\r\n", 0, s.before))
@@ -268,9 +269,7 @@ class Terminal(unittest.TestCase):
             with self.subTest(name):
                 s = Session(ENV)
                 s.expect(b"(P = U * I)\r\n")
-                s.type(b"0\n")
-                s.expect(PAUSE)
-                s.raw()
+                s.pause(b"0\n")
                 act(s)
                 code, rest, left, after = s.end()
                 self.assertEqual(code, exit)
@@ -291,9 +290,8 @@ class Terminal(unittest.TestCase):
                     self.assertIn(b"\r\n" + HEADING.encode(codec)
                                   + b"\r\n\r\n1 = ", shown)
                     # The locale must not turn the point into a comma.
-                    s.type(b"4\n2.5\n2\n")
-                    s.expect(b"P = 5.000000 Watt\r\n\r\n" + PAUSE)
-                    s.raw()
+                    self.assertIn(b"P = 5.000000 Watt\r\n\r\n" + PAUSE,
+                                  s.pause(b"4\n2.5\n2\n"))
                     s.type(b" ")
                     self.assertEqual(s.end()[0], 0)
 
