@@ -1,9 +1,12 @@
 """The built ohmrechner as its users meet it: through pipes, byte for byte,
-and at a terminal.  OHMRECHNER names the binary."""
+and at a terminal.  OHMRECHNER names the binary; OHMRECHNER_EMULATOR, if
+set, the command that runs a Windows build (Wine)."""
 
 import fcntl
 import os
+import re
 import select
+import shlex
 import signal
 import subprocess
 import sys
@@ -13,7 +16,10 @@ import time
 import unittest
 
 EXE = os.environ["OHMRECHNER"]
-ENV = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LANG": "C.UTF-8"}
+EMULATOR = shlex.split(os.environ.get("OHMRECHNER_EMULATOR", ""))
+WINDOWS = EXE.endswith(".exe")
+ENV = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LANG": "C.UTF-8",
+       **{k: v for k, v in os.environ.items() if k.startswith("WINE")}}
 
 HEADING = "Wähle die Operation die du ausführen willst."
 MENU = (b"Elektro-Rechner: Spannung, Widerstand, Strom, Leistung\n"
@@ -26,15 +32,43 @@ PAUSE = b"Weiter mit beliebiger Taste . . ."
 OUTSIDE = ""
 
 
+def plain(out):
+    """Output with the Windows runtime's CR LF line ends made plain."""
+    if WINDOWS:
+        if out.count(b"\n") != out.count(b"\r\n"):
+            raise AssertionError(f"a line feed without CR in {out!r}")
+        out = out.replace(b"\r\n", b"\n")
+    return out
+
+
+def native(text):
+    return text.replace(b"\n", b"\r\n") if WINDOWS else text
+
+
+if WINDOWS:
+    # The command interpreter's own pause, as it shows through a pipe.
+    CLOSING = plain(subprocess.run(EMULATOR + ["cmd", "/c", "Pause"],
+                                   input=b"", env=ENV,
+                                   capture_output=True, timeout=60).stdout)
+    assert CLOSING, "the command interpreter wrote no pause"
+else:
+    CLOSING = PAUSE + b"\n"
+
+
 def screen(shown):
     """All a piped run writes; `shown` is what stands between the line
     break after the choice and the empty line before the pause."""
-    return MENU + b"\n" + shown.encode() + b"\n" + PAUSE + b"\n"
+    if WINDOWS:
+        # MinGW's runtime spells the NaN of 0/0 without its sign.
+        shown = shown.replace("-nan", "nan")
+    return MENU + b"\n" + shown.encode() + b"\n" + CLOSING
 
 
 def run(typed, args=()):
-    return subprocess.run([EXE, *args], input=typed.encode(), env=ENV,
-                          capture_output=True, timeout=10)
+    p = subprocess.run(EMULATOR + [EXE, *args], input=typed.encode(),
+                       env=ENV, capture_output=True, timeout=30)
+    p.stdout = plain(p.stdout)
+    return p
 
 
 # What the user types, and what the program then shows.  Through a pipe
@@ -85,6 +119,25 @@ EDGES = [
      "340282346638528859811704183484516925440.000000 Watt\n"),
 ]
 
+# Rounded once to single precision; evaluated in x87 extended precision,
+# each of these would change in the sixth decimal or before.
+SINGLE = [
+    ("1\n123.456\n7.89\n", "R = I = \nU = 974.067810 Volt\n"),
+    ("2\n1000\n3\n", "U = I = \nR = 333.333344 Ohm\n"),
+    ("3\n230\n0.3\n", "U = R = \nI = 766.666626 Ampere\n"),
+    ("4\n230\n0.7\n", "U = I = \nP = 161.000000 Watt\n"),
+]
+
+# Where floats are 1 apart: a decimal at a midpoint goes to the even
+# neighbour, one a hair past it to the nearer.  Read via double, the
+# hair is lost and the midpoint rounds again, to the even one.
+ROUNDING = [
+    ("1\n8388608.5\n1\n", "R = I = \nU = 8388608.000000 Volt\n"),
+    ("1\n8388609.5\n1\n", "R = I = \nU = 8388610.000000 Volt\n"),
+    ("1\n8388608.5000000001\n1\n", "R = I = \nU = 8388609.000000 Volt\n"),
+    ("1\n8388609.4999999999\n1\n", "R = I = \nU = 8388609.000000 Volt\n"),
+]
+
 UNREAD = [
     ("", OUTSIDE),
     ("x\n", OUTSIDE),
@@ -117,6 +170,12 @@ class Transcripts(unittest.TestCase):
     def test_edges(self):
         self.check(EDGES)
 
+    def test_single_precision(self):
+        self.check(SINGLE)
+
+    def test_input_rounding(self):
+        self.check(ROUNDING)
+
     def test_reads_that_convert_nothing(self):
         self.check(UNREAD)
 
@@ -139,20 +198,46 @@ class Pipes(unittest.TestCase):
     def test_prompt_by_prompt(self):
         for steps, shown in DRIVEN:
             with self.subTest(steps[0][1]):
-                p = subprocess.Popen([EXE], stdin=subprocess.PIPE,
+                p = subprocess.Popen(EMULATOR + [EXE], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, env=ENV)
                 seen = b""
                 for prompt, answer in steps:
-                    seen += expect(p.stdout.fileno(), prompt)
+                    seen += expect(p.stdout.fileno(), native(prompt))
                     p.stdin.write(answer)
                     p.stdin.flush()
                 p.stdin.close()
                 seen += p.stdout.read()
-                self.assertEqual(p.wait(10), 0)
-                self.assertEqual(seen, screen(shown))
+                self.assertEqual(p.wait(30), 0)
+                self.assertEqual(plain(seen), screen(shown))
 
 
-def expect(fd, text, timeout=10):
+class Image(unittest.TestCase):
+    """The Windows build as Windows loads it."""
+
+    def test_console_program_for_i386(self):
+        with open(EXE, "rb") as f:
+            pe = f.read(4096)
+        at = int.from_bytes(pe[0x3c:0x40], "little")
+        field = lambda off: int.from_bytes(pe[at + off:at + off + 2], "little")
+        self.assertEqual(pe[at:at + 4], b"PE\0\0")
+        # Machine i386, a PE32 optional header, the console subsystem.
+        self.assertEqual((field(4), field(24), field(24 + 68)),
+                         (0x14c, 0x10b, 3))
+
+    def test_imports(self):
+        dump = subprocess.run([os.environ["OBJDUMP"], "-p", EXE],
+                              capture_output=True, text=True,
+                              check=True).stdout
+        dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", dump)}
+        self.assertLessEqual(dlls, {"kernel32.dll", "msvcrt.dll"})
+        names = set(re.findall(r"^\t\w+\t +\d+ +(\w+)$", dump, re.M))
+        self.assertLessEqual({"GetConsoleMode", "WriteConsoleW", "system"},
+                             names)
+        # The conversions are MinGW's own, not msvcrt's.
+        self.assertFalse(names & {"scanf", "printf", "vscanf", "vprintf"})
+
+
+def expect(fd, text, timeout=30):
     """Reads from fd until the output ends in text; fails on a timeout."""
     seen = b""
     deadline = time.monotonic() + timeout
@@ -187,7 +272,8 @@ class Session:
             try:
                 os.close(self.master)
                 os.login_tty(self.slave)
-                os.execve(EXE, [EXE], env)
+                argv = EMULATOR + [EXE]
+                os.execve(argv[0], argv, env)
             finally:
                 os._exit(127)
 
@@ -294,6 +380,32 @@ class Terminal(unittest.TestCase):
                                   s.pause(b"4\n2.5\n2\n"))
                     s.type(b" ")
                     self.assertEqual(s.end()[0], 0)
+
+
+def drawn(raw):
+    """Wine draws its console with cursor moves; a step right is a space."""
+    return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"",
+                  raw.replace(b"\x1b[1C", b" "))
+
+
+class Console(unittest.TestCase):
+    """The Windows build at a console: Wine's, on a terminal."""
+
+    def test_heading(self):
+        s = Session(dict(ENV, TERM="dumb"))
+        raw = b""
+        deadline = time.monotonic() + 30
+        try:
+            while b"(P = U * I)" not in drawn(raw):
+                left = max(0, deadline - time.monotonic())
+                if not select.select([s.master], [], [], left)[0]:
+                    self.fail(f"no menu on the console: {raw!r}")
+                raw += os.read(s.master, 4096)
+        finally:
+            os.kill(s.pid, signal.SIGKILL)
+            os.waitpid(s.pid, 0)
+        # The terminal's character set is UTF-8, not the console's.
+        self.assertIn(b"\n" + HEADING.encode() + b"\r", drawn(raw))
 
 
 if __name__ == "__main__":
