@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -37,12 +38,14 @@ void
 conpause()
 {
 	std::fflush(stdout);
+	/* Keep a failed flush's reason for the report on lost output. */
+	int e = errno;
 	(void)std::system("Pause");
+	errno = e;
 }
 
 #else
 
-#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstring>

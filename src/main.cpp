@@ -1,5 +1,7 @@
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "console.h"
 
@@ -23,19 +25,24 @@ constexpr Row rows[] = {
 constexpr int nrows = sizeof rows / sizeof *rows;
 
 static float ask(const char *prompt);
+static int finish();
 
 int
 main()
 {
-	/* Outside the table, for a choice that reads as no number at all. */
-	int operation = 0;
+	/*
+	 * Outside the table, for a choice that reads as no number at all.
+	 * So wide that no typed number wraps into the table; past its range,
+	 * the C library saturates.
+	 */
+	long long operation = 0;
 
 	std::puts("Elektro-Rechner: Spannung, Widerstand, Strom, Leistung");
 	conputs("W\xe4hle die Operation die du ausf\xfchren willst.\n");
 	for (const Row &r : rows)
 		std::puts(r.menu);
 	std::fflush(stdout);
-	(void)std::scanf("%i", &operation);
+	(void)std::scanf("%lli", &operation);
 	std::putchar('\n');
 	if (operation >= 1 && operation <= nrows) {
 		const Row &r = rows[operation - 1];
@@ -48,7 +55,7 @@ main()
 	}
 	std::putchar('\n');
 	conpause();
-	return 0;
+	return finish();
 }
 
 /* The prompt must be on screen, even through a pipe, before we wait. */
@@ -61,4 +68,15 @@ ask(const char *prompt)
 	std::fflush(stdout);
 	(void)std::scanf("%f", &f);
 	return f;
+}
+
+/* Output lost to a full disk or a closed descriptor is a failure. */
+static int
+finish()
+{
+	if (std::fflush(stdout) != EOF && !std::ferror(stdout))
+		return 0;
+	std::fprintf(stderr, "ohmrechner: Schreibfehler%s%s\n",
+	    errno != 0 ? ": " : "", errno != 0 ? std::strerror(errno) : "");
+	return 1;
 }

@@ -4,6 +4,7 @@ set, the command that runs a Windows build (Wine)."""
 
 import fcntl
 import os
+import random
 import re
 import select
 import shlex
@@ -64,9 +65,16 @@ def screen(shown):
     return MENU + b"\n" + shown.encode() + b"\n" + CLOSING
 
 
-def run(typed, args=()):
-    p = subprocess.run(EMULATOR + [EXE, *args], input=typed.encode(),
-                       env=ENV, capture_output=True, timeout=30)
+def run(typed, args=(), redirect="", timeout=30):
+    """Runs the program on typed input; redirect is a shell's, such as
+    ">&-" to start it with standard output closed."""
+    argv = EMULATOR + [EXE, *args]
+    if redirect:
+        argv = ["sh", "-c", f'exec "$@" {redirect}', "sh", *argv]
+    if isinstance(typed, str):
+        typed = typed.encode()
+    p = subprocess.run(argv, input=typed, env=ENV, capture_output=True,
+                       timeout=timeout)
     p.stdout = plain(p.stdout)
     return p
 
@@ -182,6 +190,100 @@ class Transcripts(unittest.TestCase):
     def test_arguments_ignored(self):
         for args in (["--help"], ["4", "-x"], [""]):
             self.check(WORKED[:2] + UNREAD[:1], args)
+
+
+MiB = 1 << 20
+
+# Input no user means to type.  Each must end by itself within a second.
+HOSTILE = [
+    (b"9" * 10 * MiB + b"\n", OUTSIDE),
+    (b"-" + b"9" * 10 * MiB + b"\n", OUTSIDE),
+    (b"1\n" + b"9" * 10 * MiB + b"\n2\n", "R = I = \nU = inf Volt\n"),
+    (b"4\n0." + b"0" * 10 * MiB + b"1\n1\n",
+     "U = I = \nP = 0.000000 Watt\n"),
+    (b"2\n1" + b"0" * 10 * MiB + b"\n1e38\n", "U = I = \nR = inf Ohm\n"),
+    (b" \t\n\r\v\f" * (2 * MiB), OUTSIDE),
+    (b"3" + b" " * 10 * MiB + b"1 4\n", "U = R = \nI = 0.250000 Ampere\n"),
+    (b"1 2 3" + b" x" * 5 * MiB, "R = I = \nU = 6.000000 Volt\n"),
+    (b"\0" + b"1\n2\n3\n", OUTSIDE),
+    (b"1\0\n2\n3\n", "R = I = \nU = nan Volt\n"),
+    (b"1\n2\x005\n3\n", "R = I = \nU = nan Volt\n"),
+    (b"1\n\0" * 1000, "R = I = \nU = nan Volt\n"),
+    (b"\xff\xfe1\n2\n3\n", OUTSIDE),
+    (b"4\n\xc3\x282\n3\n", "U = I = \nP = nan Watt\n"),
+    (b"4\n2\xe2\x82\n3\n", "U = I = \nP = nan Watt\n"),
+    (b"4\n1e99999999999999999999\n1\n", "U = I = \nP = inf Watt\n"),
+    (b"4\n-1e+2147483648\n1\n", "U = I = \nP = -inf Watt\n"),
+    (b"4\n1e-99999999999999999999\n1\n",
+     "U = I = \nP = 0.000000 Watt\n"),
+    (b"4\n1e" + b"9" * 10 * MiB + b"\n1\n", "U = I = \nP = inf Watt\n"),
+    (b"4294967297\n2\n3\n", OUTSIDE),
+    (b"-4294967295\n2\n3\n", OUTSIDE),
+    (b"0x100000003\n2\n3\n", OUTSIDE),
+    (b"18446744073709551617\n2\n3\n", OUTSIDE),
+    (b"-18446744073709551615\n2\n3\n", OUTSIDE),
+    (b"0x10000000000000001\n2\n3\n", OUTSIDE),
+]
+
+# Standard input as a shell may hand it over.
+STREAMS = [
+    ("<&-", OUTSIDE),
+    ("</", OUTSIDE),
+    ("</dev/null", OUTSIDE),
+]
+
+
+class BadInput(unittest.TestCase):
+    def check(self, typed, shown=None, redirect=""):
+        # Wine alone may take a good part of a second to start.
+        p = run(typed, redirect=redirect, timeout=5 if EMULATOR else 1)
+        if shown is None:
+            self.assertTrue(p.stdout.startswith(MENU + b"\n"))
+            self.assertTrue(p.stdout.endswith(CLOSING))
+        else:
+            self.assertEqual(p.stdout, screen(shown))
+        self.assertEqual(p.stderr, b"")
+        self.assertEqual(p.returncode, 0)
+
+    def test_hostile_input(self):
+        for typed, shown in HOSTILE:
+            with self.subTest(typed=typed[:24]):
+                self.check(typed, shown)
+
+    def test_streams(self):
+        for redirect, shown in STREAMS:
+            with self.subTest(redirect):
+                self.check(b"", shown, redirect)
+
+    def test_random_bytes(self):
+        rng = random.Random(20261208)
+        for i in range(300):
+            typed = rng.randbytes(rng.randrange(64))
+            # Mostly digits, signs and separators, so that some reach the
+            # operands; the rest any byte at all.
+            if i % 2 == 0:
+                typed = bytes(rng.choice(b"0123456789+-.eExX \n\t\0\xff")
+                              for _ in typed)
+            with self.subTest(typed=typed):
+                self.check(typed)
+
+
+# Where standard output goes, and why it then cannot be written.
+LOST = [
+    (">/dev/full", "No space left on device"),
+    (">&-", "Bad file descriptor"),
+]
+
+
+class LostOutput(unittest.TestCase):
+    def test_failure_reported(self):
+        for redirect, reason in LOST:
+            for typed in ("2\n10\n3\n", "9\n", ""):
+                with self.subTest(redirect=redirect, typed=typed):
+                    p = run(typed, redirect=redirect)
+                    self.assertEqual(p.returncode, 1)
+                    self.assertEqual(plain(p.stderr).decode(),
+                                     f"ohmrechner: Schreibfehler: {reason}\n")
 
 
 # Each prompt the driver waits for, and its answer; then the rest.
