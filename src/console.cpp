@@ -24,7 +24,7 @@ conputs(const char *s)
 		std::puts(s);
 		return;
 	}
-	std::fflush(stdout);
+	(void)std::fflush(stdout);
 	do {
 		/* Windows-1252 past 0x9f is Unicode's first page. */
 		for (n = 0; *s != '\0' && n < sizeof w / sizeof *w; n++)
@@ -37,7 +37,7 @@ conputs(const char *s)
 void
 conpause()
 {
-	std::fflush(stdout);
+	(void)std::fflush(stdout);
 	/* Keep a failed flush's reason for the report on lost output. */
 	int e = errno;
 	(void)std::system("Pause");
@@ -88,8 +88,8 @@ conpause()
 	struct termios raw;
 	char c;
 
-	std::fputs("Weiter mit beliebiger Taste . . .", stdout);
-	std::fflush(stdout);
+	(void)std::fputs("Weiter mit beliebiger Taste . . .", stdout);
+	(void)std::fflush(stdout);
 	if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) == -1) {
 		std::putchar('\n');
 		return;
@@ -133,10 +133,10 @@ latin()
 	bool same = false;
 
 	/* Only LC_CTYPE, and only for this: numbers keep the point. */
-	std::setlocale(LC_CTYPE, "");
+	(void)std::setlocale(LC_CTYPE, "");
 	for (const char *cs : sets)
 		same = same || std::strcmp(nl_langinfo(CODESET), cs) == 0;
-	std::setlocale(LC_CTYPE, "C");
+	(void)std::setlocale(LC_CTYPE, "C");
 	return same;
 }
 
@@ -144,8 +144,8 @@ static void
 leave(int sig)
 {
 	tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-	std::signal(sig, SIG_DFL);
-	std::raise(sig);
+	(void)std::signal(sig, SIG_DFL);
+	(void)std::raise(sig);
 }
 
 #endif

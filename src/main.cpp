@@ -41,7 +41,7 @@ main()
 	conputs("W\xe4hle die Operation die du ausf\xfchren willst.\n");
 	for (const Row &r : rows)
 		std::puts(r.menu);
-	std::fflush(stdout);
+	(void)std::fflush(stdout);
 	(void)std::scanf("%lli", &operation);
 	std::putchar('\n');
 	if (operation >= 1 && operation <= nrows) {
@@ -64,8 +64,8 @@ ask(const char *prompt)
 {
 	float f = NAN;
 
-	std::fputs(prompt, stdout);
-	std::fflush(stdout);
+	(void)std::fputs(prompt, stdout);
+	(void)std::fflush(stdout);
 	(void)std::scanf("%f", &f);
 	return f;
 }
@@ -76,7 +76,7 @@ finish()
 {
 	if (std::fflush(stdout) != EOF && !std::ferror(stdout))
 		return 0;
-	std::fprintf(stderr, "ohmrechner: Schreibfehler%s%s\n",
+	(void)std::fprintf(stderr, "ohmrechner: Schreibfehler%s%s\n",
 	    errno != 0 ? ": " : "", errno != 0 ? std::strerror(errno) : "");
 	return 1;
 }

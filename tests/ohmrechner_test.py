@@ -4,6 +4,7 @@ set, the command that runs a Windows build (Wine)."""
 
 import fcntl
 import os
+import pathlib
 import random
 import re
 import select
@@ -16,7 +17,7 @@ import termios
 import time
 import unittest
 
-EXE = os.environ["OHMRECHNER"]
+EXE = os.environ.get("OHMRECHNER", "")
 EMULATOR = shlex.split(os.environ.get("OHMRECHNER_EMULATOR", ""))
 WINDOWS = EXE.endswith(".exe")
 ENV = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LANG": "C.UTF-8",
@@ -482,6 +483,35 @@ class Terminal(unittest.TestCase):
                                   s.pause(b"4\n2.5\n2\n"))
                     s.type(b" ")
                     self.assertEqual(s.end()[0], 0)
+
+
+class Installed(unittest.TestCase):
+    """What the install step puts down, used from where it lands."""
+
+    def test_tree(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            subprocess.run([os.environ["CMAKE_COMMAND"], "--install",
+                            os.environ["OHMRECHNER_BUILD"], "--prefix",
+                            prefix], check=True, capture_output=True)
+            root = pathlib.Path(prefix)
+            self.assertEqual(sorted(str(f.relative_to(root))
+                                    for f in root.rglob("*") if f.is_file()),
+                             ["bin/ohmrechner", "share/man/man1/ohmrechner.1"])
+            p = subprocess.run([root / "bin/ohmrechner"], input=b"2 10 3\n",
+                               env=ENV, capture_output=True, timeout=10)
+            self.assertEqual((p.returncode, p.stdout),
+                             (0, screen(WORKED[1][1])))
+            page = subprocess.run(
+                ["groff", "-t", "-man", "-Tutf8", "-ww", "-P-cbou",
+                 root / "share/man/man1/ohmrechner.1"],
+                env=dict(ENV, LC_ALL="C.UTF-8"), capture_output=True,
+                check=True)
+        self.assertEqual(page.stderr, b"")
+        text = page.stdout.decode()
+        for heading in ("ÜBERSICHT", "RECHNUNGEN", "EINGABE", "GENAUIGKEIT",
+                        "PAUSE", "EXIT-STATUS"):
+            self.assertIn(f"\n{heading}\n", text)
+        self.assertRegex(text, r"ohmrechner \d+\.\d+\.\d+ ")
 
 
 def drawn(raw):
