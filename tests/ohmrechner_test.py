@@ -195,7 +195,8 @@ class Transcripts(unittest.TestCase):
 
 MiB = 1 << 20
 
-# Input no user means to type.  Each must end by itself within a second.
+# Input no user means to type, and standard inputs a shell may hand over
+# (the third field).  Each must end by itself within a second.
 HOSTILE = [
     (b"9" * 10 * MiB + b"\n", OUTSIDE),
     (b"-" + b"9" * 10 * MiB + b"\n", OUTSIDE),
@@ -224,13 +225,9 @@ HOSTILE = [
     (b"18446744073709551617\n2\n3\n", OUTSIDE),
     (b"-18446744073709551615\n2\n3\n", OUTSIDE),
     (b"0x10000000000000001\n2\n3\n", OUTSIDE),
-]
-
-# Standard input as a shell may hand it over.
-STREAMS = [
-    ("<&-", OUTSIDE),
-    ("</", OUTSIDE),
-    ("</dev/null", OUTSIDE),
+    (b"", OUTSIDE, "<&-"),
+    (b"", OUTSIDE, "</"),
+    (b"", OUTSIDE, "</dev/null"),
 ]
 
 
@@ -247,14 +244,9 @@ class BadInput(unittest.TestCase):
         self.assertEqual(p.returncode, 0)
 
     def test_hostile_input(self):
-        for typed, shown in HOSTILE:
-            with self.subTest(typed=typed[:24]):
-                self.check(typed, shown)
-
-    def test_streams(self):
-        for redirect, shown in STREAMS:
-            with self.subTest(redirect):
-                self.check(b"", shown, redirect)
+        for typed, shown, *redirect in HOSTILE:
+            with self.subTest(typed=typed[:24], redirect=redirect):
+                self.check(typed, shown, *redirect)
 
     def test_random_bytes(self):
         rng = random.Random(20261208)
