@@ -40,7 +40,8 @@ conpause()
 	(void)std::fflush(stdout);
 	/* Keep a failed flush's reason for the report on lost output. */
 	int e = errno;
-	(void)std::system("Pause");
+	/* The pause is the command interpreter's own, prompt and all. */
+	(void)std::system("Pause"); // NOLINT(cert-env33-c)
 	errno = e;
 }
 
