@@ -158,14 +158,24 @@ UNREAD = [
 ]
 
 
-class Transcripts(unittest.TestCase):
+class Piped(unittest.TestCase):
+    def check_run(self, typed, shown, args=(), redirect="", timeout=30):
+        """A run that ends well; shown None checks only its frame."""
+        p = run(typed, args, redirect, timeout)
+        if shown is None:
+            self.assertTrue(p.stdout.startswith(MENU + b"\n"))
+            self.assertTrue(p.stdout.endswith(CLOSING))
+        else:
+            self.assertEqual(p.stdout, screen(shown))
+        self.assertEqual(p.stderr, b"")
+        self.assertEqual(p.returncode, 0)
+
+
+class Transcripts(Piped):
     def check(self, table, args=()):
         for typed, shown in table:
             with self.subTest(typed=typed, args=args):
-                p = run(typed, args)
-                self.assertEqual(p.stdout, screen(shown))
-                self.assertEqual(p.stderr, b"")
-                self.assertEqual(p.returncode, 0)
+                self.check_run(typed, shown, args)
 
     def test_worked_results(self):
         self.check(WORKED)
@@ -231,17 +241,11 @@ HOSTILE = [
 ]
 
 
-class BadInput(unittest.TestCase):
+class BadInput(Piped):
     def check(self, typed, shown=None, redirect=""):
         # Wine alone may take a good part of a second to start.
-        p = run(typed, redirect=redirect, timeout=5 if EMULATOR else 1)
-        if shown is None:
-            self.assertTrue(p.stdout.startswith(MENU + b"\n"))
-            self.assertTrue(p.stdout.endswith(CLOSING))
-        else:
-            self.assertEqual(p.stdout, screen(shown))
-        self.assertEqual(p.stderr, b"")
-        self.assertEqual(p.returncode, 0)
+        self.check_run(typed, shown, redirect=redirect,
+                       timeout=5 if EMULATOR else 1)
 
     def test_hostile_input(self):
         for typed, shown, *redirect in HOSTILE:
@@ -332,11 +336,12 @@ class Image(unittest.TestCase):
         self.assertFalse(names & {"scanf", "printf", "vscanf", "vprintf"})
 
 
-def expect(fd, text, timeout=30):
-    """Reads from fd until the output ends in text; fails on a timeout."""
+def expect(fd, text, timeout=30, view=lambda seen: seen):
+    """Reads from fd until the output, as view shows it, ends in text;
+    fails on a timeout."""
     seen = b""
     deadline = time.monotonic() + timeout
-    while not seen.endswith(text):
+    while not view(seen).endswith(text):
         left = deadline - time.monotonic()
         if left <= 0 or not select.select([fd], [], [], left)[0]:
             raise AssertionError(f"waited for {text!r}, saw {seen!r}")
@@ -517,19 +522,13 @@ class Console(unittest.TestCase):
 
     def test_heading(self):
         s = Session(dict(ENV, TERM="dumb"))
-        raw = b""
-        deadline = time.monotonic() + 30
         try:
-            while b"(P = U * I)" not in drawn(raw):
-                left = max(0, deadline - time.monotonic())
-                if not select.select([s.master], [], [], left)[0]:
-                    self.fail(f"no menu on the console: {raw!r}")
-                raw += os.read(s.master, 4096)
+            shown = drawn(expect(s.master, b"(P = U * I)\r\r\n", view=drawn))
         finally:
             os.kill(s.pid, signal.SIGKILL)
             os.waitpid(s.pid, 0)
         # The terminal's character set is UTF-8, not the console's.
-        self.assertIn(b"\n" + HEADING.encode() + b"\r", drawn(raw))
+        self.assertIn(b"\n" + HEADING.encode() + b"\r", shown)
 
 
 if __name__ == "__main__":
