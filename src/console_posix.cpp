@@ -1,59 +1,14 @@
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-
-#include "console.h"
-
-#ifdef _WIN32
-
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
-void
-conputs(const char *s)
-{
-	HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-	wchar_t w[64];
-	DWORD mode, n, done;
-
-	/*
-	 * A console shows bytes in its code page, 850 in Germany, so the
-	 * console gets UTF-16.  Changing the code page would outlive us.
-	 */
-	if (!GetConsoleMode(out, &mode)) {
-		std::puts(s);
-		return;
-	}
-	(void)std::fflush(stdout);
-	do {
-		/* Windows-1252 past 0x9f is Unicode's first page. */
-		for (n = 0; *s != '\0' && n < sizeof w / sizeof *w; n++)
-			w[n] = static_cast<unsigned char>(*s++);
-		WriteConsoleW(out, w, n, &done, nullptr);
-	} while (*s != '\0');
-	WriteConsoleW(out, L"\n", 1, &done, nullptr);
-}
-
-void
-conpause()
-{
-	(void)std::fflush(stdout);
-	/* Keep a failed flush's reason for the report on lost output. */
-	int e = errno;
-	/* The pause is the command interpreter's own, prompt and all. */
-	(void)std::system("Pause"); // NOLINT(cert-env33-c)
-	errno = e;
-}
-
-#else
-
 #include <clocale>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 #include <langinfo.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "console.h"
 
 static constexpr int signals[] = { SIGHUP, SIGINT, SIGQUIT, SIGTERM };
 static constexpr size_t nsig = sizeof signals / sizeof *signals;
@@ -148,5 +103,3 @@ leave(int sig)
 	(void)std::signal(sig, SIG_DFL);
 	(void)std::raise(sig);
 }
-
-#endif
