@@ -3,6 +3,7 @@ and at a terminal.  OHMRECHNER names the binary; OHMRECHNER_EMULATOR, if
 set, the command that runs a Windows build (Wine)."""
 
 import fcntl
+import gzip
 import os
 import pathlib
 import random
@@ -482,6 +483,15 @@ class Terminal(unittest.TestCase):
                     self.assertEqual(s.end()[0], 0)
 
 
+# What an install puts down on Linux, below its prefix.
+APP = "example.ohmrechner.Ohmrechner"
+TREE = ["bin/ohmrechner",
+        f"share/applications/{APP}.desktop",
+        f"share/icons/hicolor/scalable/apps/{APP}.svg",
+        "share/man/man1/ohmrechner.1.gz",
+        f"share/metainfo/{APP}.metainfo.xml"]
+
+
 class Installed(unittest.TestCase):
     """What the install step puts down, used from where it lands."""
 
@@ -493,14 +503,16 @@ class Installed(unittest.TestCase):
             root = pathlib.Path(prefix)
             self.assertEqual(sorted(str(f.relative_to(root))
                                     for f in root.rglob("*") if f.is_file()),
-                             ["bin/ohmrechner", "share/man/man1/ohmrechner.1"])
-            p = subprocess.run([root / "bin/ohmrechner"], input=b"2 10 3\n",
-                               env=ENV, capture_output=True, timeout=10)
+                             TREE)
+            p = subprocess.run(EMULATOR + [root / "bin/ohmrechner"],
+                               input=b"2 10 3\n", env=ENV,
+                               capture_output=True, timeout=10)
             self.assertEqual((p.returncode, p.stdout),
                              (0, screen(WORKED[1][1])))
             page = subprocess.run(
-                ["groff", "-t", "-man", "-Tutf8", "-ww", "-P-cbou",
-                 root / "share/man/man1/ohmrechner.1"],
+                ["groff", "-t", "-man", "-Tutf8", "-ww", "-P-cbou"],
+                input=gzip.decompress(
+                    (root / "share/man/man1/ohmrechner.1.gz").read_bytes()),
                 env=dict(ENV, LC_ALL="C.UTF-8"), capture_output=True,
                 check=True)
         self.assertEqual(page.stderr, b"")

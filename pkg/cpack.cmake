@@ -1,0 +1,8 @@
+# Read by cpack for each generator.  The packages carry the commit's time
+# and no zone's: a ZIP's entries keep local time.
+set(ENV{SOURCE_DATE_EPOCH} ${CPACK_SOURCE_DATE_EPOCH})
+set(ENV{TZ} UTC)
+# The installer must not pass for the program itself.
+if(CPACK_GENERATOR STREQUAL "NSIS")
+	string(APPEND CPACK_PACKAGE_FILE_NAME -setup)
+endif()

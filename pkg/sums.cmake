@@ -1,0 +1,19 @@
+# Lists this version's packages as sha256sum writes it, so that
+# "sha256sum -c SHA256SUMS" checks a download.  Runs after each generator,
+# before cpack moves its package beside the others; the last run lists
+# them all.
+file(GLOB done "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_NAME}[-_]${CPACK_PACKAGE_VERSION}[-_]*")
+set(names "")
+foreach(p IN LISTS done CPACK_PACKAGE_FILES)
+	get_filename_component(name ${p} NAME)
+	list(APPEND names ${name})
+	set(path_${name} ${p})
+endforeach()
+list(REMOVE_DUPLICATES names)
+list(SORT names)
+set(sums "")
+foreach(name IN LISTS names)
+	file(SHA256 ${path_${name}} hash)
+	string(APPEND sums "${hash}  ${name}\n")
+endforeach()
+file(WRITE ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS "${sums}")
