@@ -6,3 +6,7 @@ set(ENV{TZ} UTC)
 if(CPACK_GENERATOR STREQUAL "NSIS")
 	string(APPEND CPACK_PACKAGE_FILE_NAME -setup)
 endif()
+# dpkg-shlibdeps looks up the package's C library, not the host's.
+if(CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+	set(ENV{DEB_HOST_ARCH} ${CPACK_DEBIAN_PACKAGE_ARCHITECTURE})
+endif()

@@ -2,6 +2,7 @@
 and at a terminal.  OHMRECHNER names the binary; OHMRECHNER_EMULATOR, if
 set, the command that runs a Windows build (Wine)."""
 
+import codecs
 import fcntl
 import gzip
 import os
@@ -10,6 +11,7 @@ import random
 import re
 import select
 import shlex
+import shutil
 import signal
 import subprocess
 import sys
@@ -550,6 +552,132 @@ class Installed(unittest.TestCase):
                         "PAUSE", "EXIT-STATUS"):
             self.assertIn(f"\n{heading}\n", text)
         self.assertRegex(text, r"ohmrechner \d+\.\d+\.\d+ ")
+
+
+class Sums(unittest.TestCase):
+    def test_every_package_listed_and_checked(self):
+        listed = [line.split("  ", 1)[1] for line in
+                  (PACKAGES / "SHA256SUMS").read_text().splitlines()]
+        self.assertEqual(listed, sorted(p.name for p in PACKAGES.iterdir()
+                                        if p.is_file()
+                                        and p.name != "SHA256SUMS"))
+        subprocess.run(["sha256sum", "--check", "--strict", "SHA256SUMS"],
+                       cwd=PACKAGES, check=True, capture_output=True)
+
+
+def dpkg_deb(*args):
+    return subprocess.run(["dpkg-deb", *args], capture_output=True,
+                          text=True, check=True).stdout
+
+
+class Deb(unittest.TestCase):
+    """The Debian package as dpkg takes it; unpacked for the transcripts."""
+
+    def test_package(self):
+        deb, = PACKAGES.glob("*.deb")
+        field = lambda name: dpkg_deb("--field", deb, name).strip()
+        self.assertEqual(deb.name, f"ohmrechner_{field('Version')}_{ARCH}.deb")
+        self.assertEqual(field("Architecture"), ARCH)
+        self.assertRegex(field("Depends"), r"^libc6 \(>= 2\.\d+\)$")
+        entries = [line.split() for line in
+                   dpkg_deb("--contents", deb).splitlines()]
+        self.assertEqual(
+            [(e[0], e[1], e[5]) for e in entries if e[0][0] != "d"],
+            [("-rwxr-xr-x" if f.startswith("bin/") else "-rw-r--r--",
+              "root/root", f"./usr/{f}") for f in TREE])
+
+        shutil.rmtree(UNPACKED, ignore_errors=True)
+        dpkg_deb("--extract", deb, UNPACKED)
+        usr = UNPACKED / "usr"
+        desktop, meta = usr / TREE[1], usr / TREE[4]
+        p = subprocess.run(["desktop-file-validate", desktop],
+                           capture_output=True, text=True)
+        self.assertEqual((p.returncode, p.stdout), (0, ""))
+        subprocess.run(["appstreamcli", "validate", "--no-net", meta],
+                       check=True, capture_output=True)
+        # The menu starts the installed program in a terminal, with the
+        # installed icon; the metainfo names the same entry.
+        entry = dict(line.split("=", 1) for line in
+                     desktop.read_text().splitlines() if "=" in line)
+        self.assertEqual((entry["Exec"], entry["Icon"], entry["Terminal"]),
+                         (pathlib.Path(TREE[0]).name, APP, "true"))
+        self.assertIn(f'<launchable type="desktop-id">{desktop.name}<',
+                      meta.read_text())
+
+
+class Zip(unittest.TestCase):
+    """The portable archive as a Windows user unpacks it."""
+
+    def test_archive(self):
+        archive, = PACKAGES.glob("*.zip")
+        top = archive.stem
+        names = subprocess.run(["unzip", "-Z1", archive], capture_output=True,
+                               text=True, check=True).stdout.split()
+        self.assertEqual(sorted(names),
+                         [f"{top}/LIESMICH.txt", f"{top}/ohmrechner.exe"])
+        shutil.rmtree(UNPACKED, ignore_errors=True)
+        subprocess.run(["unzip", "-q", archive, "-d", UNPACKED], check=True)
+        # For Notepad: a BOM that says UTF-8, and CR LF line ends.
+        text = (UNPACKED / top / "LIESMICH.txt").read_bytes()
+        self.assertTrue(text.startswith(codecs.BOM_UTF8))
+        self.assertEqual(text.count(b"\n"), text.count(b"\r\n"))
+        self.assertIn("Doppelklick auf ohmrechner.exe",
+                      text.decode("utf-8-sig"))
+
+
+def link_target(lnk):
+    """The local path a Windows shortcut opens, from its LinkInfo."""
+    word = lambda at, n=4: int.from_bytes(lnk[at:at + n], "little")
+    at = 0x4c
+    if word(0x14) & 1:
+        at += 2 + word(at, 2)
+    base = at + word(at + 16)
+    return lnk[base:lnk.index(b"\0", base)].decode("cp1252")
+
+
+class Installer(unittest.TestCase):
+    """The installer in a Windows of its own: in, used, and out again."""
+
+    KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ohmrechner"
+    LINK = "ProgramData/Microsoft/Windows/Start Menu/Programs/Elektro-Rechner.lnk"
+
+    def test_install_use_uninstall(self):
+        setup, = PACKAGES.glob("*-setup.exe")
+        with tempfile.TemporaryDirectory() as prefix:
+            env = dict(ENV, WINEPREFIX=prefix)
+            drive = pathlib.Path(prefix, "drive_c")
+            unix = lambda path: drive / path[3:].replace("\\", "/")
+
+            def wine(*argv, typed=b""):
+                return subprocess.run(EMULATOR + list(argv), input=typed,
+                                      env=env, capture_output=True,
+                                      timeout=120)
+
+            def silently(*argv):
+                # The uninstaller goes on from a copy of itself.
+                self.assertEqual(wine(*argv, "/S").returncode, 0)
+                subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+
+            try:
+                silently(setup)
+                where = re.search(r"InstallLocation\s+REG_SZ\s+(.*?)\r?$",
+                                  wine("reg", "query", self.KEY).stdout
+                                  .decode(), re.M)[1]
+                self.assertRegex(where, r"^C:\\Program Files( \(x86\))?\\")
+                exe = where + r"\ohmrechner.exe"
+                self.assertEqual(link_target((drive / self.LINK)
+                                             .read_bytes()), exe)
+                p = wine(exe, typed=b"2\n10\n3\n")
+                self.assertEqual((p.returncode, plain(p.stdout)),
+                                 (0, screen(WORKED[1][1])))
+
+                silently(where + r"\Uninstall.exe")
+                self.assertFalse(unix(where).exists())
+                self.assertFalse((drive / self.LINK).exists())
+                self.assertNotEqual(wine("reg", "query", self.KEY)
+                                    .returncode, 0)
+            finally:
+                subprocess.run(["wineserver", "-k"], env=env)
 
 
 def drawn(raw):
