@@ -366,6 +366,12 @@ class Image(unittest.TestCase):
                              names)
         # The conversions are MinGW's own, not msvcrt's.
         self.assertFalse(names & {"scanf", "printf", "vscanf", "vprintf"})
+        # Explorer shows its icon (types 3, 14) and version (16), in
+        # German (language 0x407).
+        types = re.findall(r"^\w{3}   Entry: ID: (\w+),",
+                           dump[dump.index(".rsrc Resource Directory"):], re.M)
+        self.assertEqual(types, ["0x000003", "0x00000e", "0x000010"])
+        self.assertIn("Entry: ID: 0x000407,", dump)
 
 
 def expect(fd, text, timeout=30, view=lambda seen: seen):
