@@ -2,7 +2,8 @@
 # "sha256sum -c SHA256SUMS" checks a download.  Runs after each generator,
 # before cpack moves its package beside the others; the last run lists
 # them all.
-file(GLOB done "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_NAME}[-_]${CPACK_PACKAGE_VERSION}[-_]*")
+set(pattern ${CPACK_PACKAGE_NAME}[-_]${CPACK_PACKAGE_VERSION}[-_]*)
+file(GLOB done ${CPACK_PACKAGE_DIRECTORY}/${pattern})
 set(names "")
 foreach(p IN LISTS done CPACK_PACKAGE_FILES)
 	get_filename_component(name ${p} NAME)

@@ -1,6 +1,8 @@
 """The built ohmrechner as its users meet it: through pipes, byte for byte,
-and at a terminal.  OHMRECHNER names the binary; OHMRECHNER_EMULATOR, if
-set, the command that runs a Windows build (Wine)."""
+at a terminal, and as its packages put it down.  OHMRECHNER names the
+binary; OHMRECHNER_EMULATOR, if set, the command that runs a Windows or
+ARM build (Wine, qemu-user); OHMRECHNER_PACKAGES, where the packages are,
+and OHMRECHNER_UNPACKED, where to unpack them."""
 
 import codecs
 import fcntl
@@ -644,8 +646,10 @@ def link_target(lnk):
 class Installer(unittest.TestCase):
     """The installer in a Windows of its own: in, used, and out again."""
 
-    KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ohmrechner"
-    LINK = "ProgramData/Microsoft/Windows/Start Menu/Programs/Elektro-Rechner.lnk"
+    KEY = (r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+           r"\ohmrechner")
+    LINK = ("ProgramData/Microsoft/Windows/Start Menu/Programs/"
+            "Elektro-Rechner.lnk")
 
     def test_install_use_uninstall(self):
         setup, = PACKAGES.glob("*-setup.exe")
