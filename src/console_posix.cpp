@@ -20,7 +20,10 @@ static void leave(int sig);
 void
 conputs(const char *s)
 {
-	if (!isatty(STDOUT_FILENO) || latin()) {
+	struct termios t;
+
+	/* tcgetattr, not isatty: each libc name costs a lookup at start-up. */
+	if (tcgetattr(STDOUT_FILENO, &t) == -1 || latin()) {
 		std::puts(s);
 		return;
 	}
@@ -46,13 +49,14 @@ conpause()
 
 	(void)std::fputs("Weiter mit beliebiger Taste . . .", stdout);
 	(void)std::fflush(stdout);
-	if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) == -1) {
+	if (tcgetattr(STDIN_FILENO, &saved) == -1) {
 		std::putchar('\n');
 		return;
 	}
 
 	/* Whoever ends us at the pause gets the terminal back as it was. */
 	sa.sa_handler = leave;
+	sa.sa_flags = SA_RESETHAND;
 	for (size_t i = 0; i < nsig; i++) {
 		sigaction(signals[i], nullptr, &old[i]);
 		if (old[i].sa_handler != SIG_IGN)
@@ -100,6 +104,5 @@ static void
 leave(int sig)
 {
 	tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-	(void)std::signal(sig, SIG_DFL);
 	(void)std::raise(sig);
 }

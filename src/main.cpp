@@ -1,9 +1,16 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 #include "console.h"
+
+/*
+ * Checked libc wants scanf's count used.  Each read is left unexamined on
+ * purpose: a variable's initial value says what an unread number means.
+ */
+#ifdef __GNUC__
+#pragma GCC diagnostic ignored "-Wunused-result"
+#endif
 
 struct Row {
 	const char *menu;
@@ -76,7 +83,9 @@ finish()
 {
 	if (std::fflush(stdout) != EOF && !std::ferror(stdout))
 		return 0;
-	(void)std::fprintf(stderr, "ohmrechner: Schreibfehler%s%s\n",
-	    errno != 0 ? ": " : "", errno != 0 ? std::strerror(errno) : "");
+	if (errno != 0)
+		std::perror("ohmrechner: Schreibfehler");
+	else
+		(void)std::fputs("ohmrechner: Schreibfehler\n", stderr);
 	return 1;
 }
