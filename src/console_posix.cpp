@@ -56,7 +56,7 @@ conpause()
 
 	/* Whoever ends us at the pause gets the terminal back as it was. */
 	sa.sa_handler = leave;
-	sa.sa_flags = SA_RESETHAND;
+	sa.sa_flags = static_cast<int>(SA_RESETHAND);
 	for (size_t i = 0; i < nsig; i++) {
 		sigaction(signals[i], nullptr, &old[i]);
 		if (old[i].sa_handler != SIG_IGN)
