@@ -1,0 +1,65 @@
+// The program's standard streams and its pause, as the imports of the
+// compiled module.  Whoever starts it hands in a host (node.js, page.js):
+//   host.write(fd, bytes)  takes output at once, or throws a system error;
+//   host.read(fd, max)     gives up to max bytes of input, or a promise;
+//   host.key()             returns, or a promise, once a key is pressed.
+// A read or a key may take as long as the user does: the program waits
+// where it stands, unwound by Asyncify, and goes on when they are there.
+mergeInto(LibraryManager.library, {
+	$hostErrno__deps: ["$ERRNO_CODES"],
+	$hostErrno: function (e) {
+		return ERRNO_CODES[e && e.code] || {{{ cDefine("EIO") }}};
+	},
+
+	fd_write__deps: ["$hostErrno"],
+	fd_write: function (fd, iov, iovcnt, pnum) {
+		var done = 0;
+		try {
+			for (var i = 0; i < iovcnt; i++, iov += 8) {
+				var at = HEAPU32[iov >> 2];
+				var len = HEAPU32[(iov + 4) >> 2];
+				Module["host"].write(fd, HEAPU8.slice(at, at + len));
+				done += len;
+			}
+		} catch (e) {
+			return hostErrno(e);
+		}
+		HEAPU32[pnum >> 2] = done;
+		return 0;
+	},
+
+	// The C library reads into two buffers, the first often empty:
+	// they are filled in order.
+	fd_read__deps: ["$hostErrno"],
+	fd_read: function (fd, iov, iovcnt, pnum) {
+		return Asyncify.handleSleep(function (wakeUp) {
+			var max = 0;
+			for (var i = 0; i < iovcnt; i++)
+				max += HEAPU32[(iov + 8 * i + 4) >> 2];
+			Promise.resolve(max).then(function (n) {
+				return Module["host"].read(fd, n);
+			}).then(function (bytes) {
+				var got = 0;
+				for (var i = 0; i < iovcnt; i++) {
+					var at = HEAPU32[(iov + 8 * i) >> 2];
+					var len = HEAPU32[(iov + 8 * i + 4) >> 2];
+					var part = bytes.subarray(got, got + len);
+					HEAPU8.set(part, at);
+					got += part.length;
+				}
+				HEAPU32[pnum >> 2] = got;
+				wakeUp(0);
+			}, function (e) {
+				wakeUp(hostErrno(e));
+			});
+		});
+	},
+
+	ohm_key: function () {
+		return Asyncify.handleSleep(function (wakeUp) {
+			Promise.resolve(Module["host"].key()).then(function () {
+				wakeUp(0);
+			});
+		});
+	},
+});

@@ -1,0 +1,36 @@
+// As a command, `node ohmrechner.js`: standard input and output are raw
+// bytes, as for the Linux program in a pipe, and so is the pause, which
+// writes its prompt and ends.  Nothing of this runs in a page, and its
+// names stay inside the block, out of the page's way.
+if (typeof require === "function" && require.main === module) {
+	const fs = require("fs");
+	const host = {
+		read: function (fd, max) {
+			return new Promise(function again(done, fail) {
+				fs.read(fd, Buffer.alloc(max), 0, max, null,
+				    function (e, n, bytes) {
+					// Someone else's non-blocking input.
+					if (e && e.code === "EAGAIN")
+						setTimeout(again, 10, done, fail);
+					else if (e)
+						fail(e);
+					else
+						done(bytes.subarray(0, n));
+				});
+			});
+		},
+		write: function (fd, bytes) {
+			for (var at = 0; at < bytes.length;)
+				at += fs.writeSync(fd, bytes, at);
+		},
+		key: function () {},
+	};
+	// Called so, main's status comes back even when it returns after
+	// having waited; emscripten's own start would drop it.
+	createOhmrechner({ host: host }).then(function (program) {
+		return program.ccall("main", "number", ["number", "number"],
+		    [0, 0], { async: true });
+	}).then(function (status) {
+		process.exitCode = status;
+	});
+}

@@ -1,0 +1,97 @@
+// The page as a console for the program: its output and the echo of each
+// typed line go into the console, each line sent with Enter into its
+// standard input.  After the pause the program starts afresh, as if it
+// had been started again.
+"use strict";
+
+const screen = document.getElementById("konsole");
+const line = document.getElementById("zeile");
+const field = document.getElementById("eingabe");
+// The program writes Windows-1252; what is typed goes in as UTF-8, as a
+// terminal would send it.
+const cp1252 = new TextDecoder("windows-1252");
+const utf8 = new TextEncoder();
+// Keys that type nothing do not end the pause, as at a terminal.
+const silent = ["Shift", "Control", "Alt", "AltGraph", "Meta", "CapsLock"];
+
+let typed = new Uint8Array(0); // sent, and not yet read
+let reader = null; // a read that waits for a line
+let pausing = null; // the pause, waiting for a key
+
+const host = {
+	write(fd, bytes) {
+		show(cp1252.decode(bytes));
+	},
+	read(fd, max) {
+		return new Promise((resolve) => {
+			reader = { max, resolve };
+			feed();
+		});
+	},
+	key() {
+		return new Promise((resolve) => {
+			pausing = resolve;
+		});
+	},
+};
+
+function show(text) {
+	screen.append(text);
+	field.scrollIntoView({ block: "nearest" });
+}
+
+// Hands what was typed to a waiting read, as much as it takes.
+function feed() {
+	if (reader === null || typed.length === 0)
+		return;
+	const { max, resolve } = reader;
+	reader = null;
+	resolve(typed.slice(0, max));
+	typed = typed.slice(max);
+}
+
+function send(event) {
+	event.preventDefault();
+	const text = field.value + "\n";
+	field.value = "";
+	field.focus();
+	show(text);
+	const bytes = utf8.encode(text);
+	const joined = new Uint8Array(typed.length + bytes.length);
+	joined.set(typed);
+	joined.set(bytes, typed.length);
+	typed = joined;
+	feed();
+}
+
+function acknowledge(event) {
+	if (pausing === null || silent.includes(event.key))
+		return;
+	event.preventDefault();
+	const resume = pausing;
+	pausing = null;
+	resume();
+}
+
+function start() {
+	screen.textContent = "";
+	field.value = "";
+	typed = new Uint8Array(0);
+	field.focus();
+	createOhmrechner({ host })
+		.then((program) => program.ccall("main", "number",
+			["number", "number"], [0, 0], { async: true }))
+		.then(start, (error) => show("\n" + error + "\n"));
+}
+
+line.addEventListener("submit", send);
+field.addEventListener("keydown", acknowledge);
+// A phone's keyboard may send no key, only the text.
+field.addEventListener("input", acknowledge);
+document.addEventListener("pointerdown", acknowledge);
+// A click anywhere goes to the field, unless it selects text to copy.
+document.addEventListener("click", () => {
+	if (document.getSelection().isCollapsed)
+		field.focus();
+});
+start();
