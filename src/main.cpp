@@ -31,25 +31,18 @@ constexpr Row rows[] = {
 // clang-format on
 constexpr int nrows = sizeof rows / sizeof *rows;
 
+static long long choose();
 static float ask(const char *prompt);
 static int finish();
 
 int
 main()
 {
-	/*
-	 * Outside the table, for a choice that reads as no number at all.
-	 * So wide that no typed number wraps into the table; past its range,
-	 * the C library saturates.
-	 */
-	long long operation = 0;
-
 	std::puts("Elektro-Rechner: Spannung, Widerstand, Strom, Leistung");
 	conputs("W\xe4hle die Operation die du ausf\xfchren willst.\n");
 	for (const Row &r : rows)
 		std::puts(r.menu);
-	(void)std::fflush(stdout);
-	(void)std::scanf("%lli", &operation);
+	long long operation = choose();
 	std::putchar('\n');
 	if (operation >= 1 && operation <= nrows) {
 		const Row &r = rows[operation - 1];
@@ -63,6 +56,26 @@ main()
 	std::putchar('\n');
 	conpause();
 	return finish();
+}
+
+/*
+ * Outside the table for a choice that reads as no number at all, and so
+ * wide that no typed number wraps into it.  Past its range glibc and
+ * MinGW saturate, but musl takes a number modulo 2^64, so that
+ * -18446744073709551615 would read as 1: the sign must survive.
+ */
+static long long
+choose()
+{
+	long long n = 0;
+	int sign;
+
+	(void)std::fflush(stdout);
+	(void)std::scanf(" ");
+	sign = std::getchar();
+	(void)std::ungetc(sign, stdin);
+	(void)std::scanf("%lli", &n);
+	return sign == '-' && n > 0 ? 0 : n;
 }
 
 /* The prompt must be on screen, even through a pipe, before we wait. */

@@ -1,8 +1,9 @@
 """The built ohmrechner as its users meet it: through pipes, byte for byte,
-at a terminal, and as its packages put it down.  OHMRECHNER names the
-binary; OHMRECHNER_EMULATOR, if set, the command that runs a Windows or
-ARM build (Wine, qemu-user); OHMRECHNER_PACKAGES, where the packages are,
-and OHMRECHNER_UNPACKED, where to unpack them."""
+at a terminal, in a browser, and as its packages put it down.  OHMRECHNER
+names the binary; OHMRECHNER_EMULATOR, if set, the command that runs a
+Windows, ARM or WebAssembly build (Wine, qemu-user, Node.js);
+OHMRECHNER_PAGE, the web page; OHMRECHNER_PACKAGES, where the packages
+are, and OHMRECHNER_UNPACKED, where to unpack them."""
 
 import codecs
 import fcntl
@@ -25,6 +26,8 @@ import unittest
 EXE = os.environ.get("OHMRECHNER", "")
 EMULATOR = shlex.split(os.environ.get("OHMRECHNER_EMULATOR", ""))
 WINDOWS = EXE.endswith(".exe")
+WEB = EXE.endswith(".js")
+PAGE = pathlib.Path(os.environ.get("OHMRECHNER_PAGE", "ohmrechner.html"))
 PACKAGES = pathlib.Path(os.environ.get("OHMRECHNER_PACKAGES", "packages"))
 UNPACKED = pathlib.Path(os.environ.get("OHMRECHNER_UNPACKED", "unpacked"))
 
@@ -58,11 +61,14 @@ OUTSIDE = ""
 
 
 def plain(out):
-    """Output with the Windows runtime's CR LF line ends made plain."""
+    """Output with the Windows runtime's CR LF line ends made plain, and
+    WebAssembly's NaN without the sign its host processor gave it."""
     if WINDOWS:
         if out.count(b"\n") != out.count(b"\r\n"):
             raise AssertionError(f"a line feed without CR in {out!r}")
         out = out.replace(b"\r\n", b"\n")
+    if WEB:
+        out = out.replace(b"-nan", b"nan")
     return out
 
 
@@ -83,23 +89,42 @@ else:
 def screen(shown):
     """All a piped run writes; `shown` is what stands between the line
     break after the choice and the empty line before the pause."""
-    if WINDOWS or ARCH in ("arm64", "armhf"):
+    if WINDOWS or WEB or ARCH in ("arm64", "armhf"):
         # 0/0 gives the processor's default NaN: negative on x86, positive
-        # on ARM.  MinGW's runtime spells it without its sign anyway.
+        # on ARM, either in WebAssembly.  MinGW's runtime spells it
+        # without its sign anyway.
         shown = shown.replace("-nan", "nan")
     return MENU + b"\n" + shown.encode() + b"\n" + CLOSING
 
 
-def run(typed, args=(), redirect="", timeout=30):
+def alone(root, argv):
+    """For a child: runs argv in root as its /, where only the binary lies.
+    An emulator comes along as an open file, in its static build."""
+    def enter():
+        emulator = EMULATOR and shutil.which(EMULATOR[0] + "-static")
+        program = emulator and os.open(emulator, os.O_RDONLY)
+        os.chroot(root)
+        os.chdir("/")
+        if emulator:
+            os.execve(program, [emulator, *argv], ENV)
+        os.execve(argv[0], argv, ENV)
+    return enter
+
+
+def run(typed, args=(), redirect="", timeout=30, root=None):
     """Runs the program on typed input; redirect is a shell's, such as
-    ">&-" to start it with standard output closed."""
+    ">&-" to start it with standard output closed; root, a folder that
+    holds nothing but the binary, to run it from there."""
     argv = EMULATOR + [EXE, *args]
     if redirect:
         argv = ["sh", "-c", f'exec "$@" {redirect}', "sh", *argv]
     if isinstance(typed, str):
         typed = typed.encode()
+    if root:
+        argv = ["/" + pathlib.Path(EXE).name, *args]
     p = subprocess.run(argv, input=typed, env=ENV, capture_output=True,
-                       timeout=timeout)
+                       timeout=timeout,
+                       preexec_fn=root and alone(root, argv))
     p.stdout = plain(p.stdout)
     return p
 
@@ -190,9 +215,10 @@ UNREAD = [
 
 
 class Piped(unittest.TestCase):
-    def check_run(self, typed, shown, args=(), redirect="", timeout=30):
+    def check_run(self, typed, shown, args=(), redirect="", timeout=30,
+                  root=None):
         """A run that ends well; shown None checks only its frame."""
-        p = run(typed, args, redirect, timeout)
+        p = run(typed, args, redirect, timeout, root)
         if shown is None:
             self.assertTrue(p.stdout.startswith(MENU + b"\n"))
             self.assertTrue(p.stdout.endswith(CLOSING))
@@ -311,6 +337,10 @@ class LostOutput(unittest.TestCase):
         for redirect, reason in LOST:
             for typed in ("2\n10\n3\n", "9\n", ""):
                 with self.subTest(redirect=redirect, typed=typed):
+                    if WEB and redirect == ">&-":
+                        self.skipTest("Node.js puts /dev/null on a closed "
+                                      "standard descriptor before any "
+                                      "program of its own runs")
                     p = run(typed, redirect=redirect)
                     self.assertEqual(p.returncode, 1)
                     self.assertEqual(plain(p.stderr).decode(),
@@ -324,6 +354,13 @@ DRIVEN = [
     ([(MENU, b"2.5\n"), (b"\nU = I = ", b"3\n")],
      "U = I = \nR = 0.166667 Ohm\n"),
     ([(MENU, b"9\n")], OUTSIDE),
+    ([(MENU, b"1\n"), (b"\nR = ", b"10\n"), (b"I = ", b"2\n")],
+     "R = I = \nU = 20.000000 Volt\n"),
+    ([(MENU, b"3\n"), (b"\nU = ", b"1\n"), (b"R = ", b"3\n")],
+     "U = R = \nI = 0.333333 Ampere\n"),
+    ([(MENU, b"4\n"), (b"\nU = ", b"230\n"), (b"I = ", b"0.5\n")],
+     "U = I = \nP = 115.000000 Watt\n"),
+    ([(MENU, b"1 2 3\n")], "R = I = \nU = 6.000000 Volt\n"),
 ]
 
 
@@ -404,7 +441,9 @@ def until(ready, failure, timeout=10):
 class Session:
     """The program on a pseudo-terminal of its own, as a user starts it."""
 
-    def __init__(self, env):
+    def __init__(self, env, ignore=(), root=None):
+        """ignore: signals ignored from the start, as under nohup; root:
+        a folder that holds nothing but the binary, to run it from."""
         self.master, self.slave = os.openpty()
         self.before = termios.tcgetattr(self.slave)
         self.pid = os.fork()
@@ -412,6 +451,10 @@ class Session:
             try:
                 os.close(self.master)
                 os.login_tty(self.slave)
+                for sig in ignore:
+                    signal.signal(sig, signal.SIG_IGN)
+                if root:
+                    alone(root, ["/" + pathlib.Path(EXE).name])()
                 argv = EMULATOR + [EXE]
                 os.execve(argv[0], argv, env)
             finally:
@@ -453,14 +496,24 @@ class Session:
                 int.from_bytes(left, sys.byteorder), after)
 
 
-# How the wait at the pause ends, and how the program must then end.
+def hangup_then_key(s):
+    os.kill(s.pid, signal.SIGHUP)
+    if not s.quiet():
+        raise AssertionError("the ignored hangup ended the pause")
+    s.type(b"k")
+
+
+# How the wait at the pause ends, and how the program must then end;
+# the signals ignored from the start.
 ENDINGS = [
-    ("a key", lambda s: s.type(b"k"), 0),
-    ("an arrow key", lambda s: s.type(b"\x1b[A"), 0),
-    ("Ctrl-Z", lambda s: s.type(b"\x1a"), 0),
-    ("Ctrl-C", lambda s: s.type(b"\x03"), -signal.SIGINT),
-    ("SIGTERM", lambda s: os.kill(s.pid, signal.SIGTERM), -signal.SIGTERM),
-    ("SIGHUP", lambda s: os.kill(s.pid, signal.SIGHUP), -signal.SIGHUP),
+    ("a key", lambda s: s.type(b"k"), 0, ()),
+    ("an arrow key", lambda s: s.type(b"\x1b[A"), 0, ()),
+    ("Ctrl-Z", lambda s: s.type(b"\x1a"), 0, ()),
+    ("Ctrl-C", lambda s: s.type(b"\x03"), -signal.SIGINT, ()),
+    ("SIGTERM", lambda s: os.kill(s.pid, signal.SIGTERM), -signal.SIGTERM,
+     ()),
+    ("SIGHUP", lambda s: os.kill(s.pid, signal.SIGHUP), -signal.SIGHUP, ()),
+    ("SIGHUP under nohup", hangup_then_key, 0, (signal.SIGHUP,)),
 ]
 
 # The terminal's character set, and how the heading must reach it.
@@ -491,9 +544,9 @@ class Terminal(unittest.TestCase):
         self.assertEqual(s.end(), (0, b"\r\n", 0, s.before))
 
     def test_pause_endings(self):
-        for name, act, exit in ENDINGS:
+        for name, act, exit, ignore in ENDINGS:
             with self.subTest(name):
-                s = Session(ENV)
+                s = Session(ENV, ignore)
                 s.expect(b"(P = U * I)\r\n")
                 s.pause(b"0\n")
                 act(s)
@@ -521,6 +574,75 @@ class Terminal(unittest.TestCase):
                     s.type(b" ")
                     self.assertEqual(s.end()[0], 0)
 
+
+class EmptyRoot(Piped):
+    """The static binary alone in an otherwise empty root directory: no C
+    library, no locales, no /dev, no /proc."""
+
+    def setUp(self):
+        if os.geteuid() != 0:
+            self.skipTest("only root may change its root directory")
+        self.root = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.root)
+        shutil.copy(EXE, self.root)
+
+    def test_dialogue(self):
+        for typed, shown in WORKED + CHOICES + EDGES + UNREAD:
+            with self.subTest(typed=typed):
+                self.check_run(typed, shown, root=self.root)
+
+    def test_terminal_without_locales(self):
+        # Latin-1 asked for, and no locale to say what that is: UTF-8.
+        s = Session(dict(ENV, LANG="de_DE.ISO-8859-1"), root=self.root)
+        self.assertIn(b"\r\n" + HEADING.encode() + b"\r\n",
+                      s.expect(b"(P = U * I)\r\n"))
+        s.pause(b"0\n")
+        s.type(b"k")
+        self.assertEqual(s.end(), (0, b"\r\n", 0, s.before))
+
+
+def readelf(*args):
+    return subprocess.run(["readelf", "-W", *args, EXE], capture_output=True,
+                          text=True, check=True).stdout
+
+
+class Hardened(unittest.TestCase):
+    """The hardening Debian asks of a program, as its tools look for it."""
+
+    def test_linked(self):
+        header, segments = readelf("--file-header"), readelf("--segments")
+        dynamic, symbols = readelf("--dynamic"), readelf("--syms")
+        # Loaded at a random address: PIE, or static-pie where the C
+        # library has it (not on armhf).
+        if "INTERP" in segments or ARCH != "armhf":
+            self.assertIn("DYN (", header)
+        self.assertIn("GNU_RELRO", segments)
+        if ".dynamic" in readelf("--sections"):
+            self.assertRegex(dynamic, r"\(FLAGS\).*\bBIND_NOW\b")
+        for name in ("__stack_chk_fail", "__printf_chk"):
+            self.assertRegex(symbols, rf"\b{name}\b")
+        if "INTERP" not in segments:
+            self.assertNotIn("(NEEDED)", dynamic)
+            return
+        # Debian's C start files carry no x86 CET note, so no program
+        # linked here can have one: control flow is looked for below.
+        p = subprocess.run(["hardening-check", "--nocfprotection", EXE],
+                           capture_output=True, text=True)
+        self.assertEqual([line for line in p.stdout.splitlines()
+                          if ": no" in line and "(ignored)" not in line], [])
+        self.assertEqual(p.returncode, 0, p.stdout)
+
+    def test_control_flow(self):
+        # Our own code marks each indirect branch target (x86) or signs
+        # its return addresses (arm64).
+        marks = {"amd64": "endbr64", "arm64": "paciasp"}
+        if ARCH not in marks:
+            self.skipTest(f"no control-flow marks on {ARCH}")
+        code = subprocess.run([os.environ["OBJDUMP"], "-d",
+                               "--disassemble=main", EXE],
+                              capture_output=True, text=True,
+                              check=True).stdout
+        self.assertIn(marks[ARCH], code)
 
 # What an install puts down on Linux, below its prefix.
 APP = "example.ohmrechner.Ohmrechner"
@@ -709,6 +831,172 @@ class Console(unittest.TestCase):
         # The terminal's character set is UTF-8, not the console's.
         self.assertIn(b"\n" + HEADING.encode() + b"\r", shown)
 
+
+
+def echoed(steps, shown):
+    """A driven run as a console shows it: each answer, echoed, right after
+    the prompt it answers; up to the pause, which still waits."""
+    out, text, at = screen(shown), b"", 0
+    for prompt, answer in steps:
+        end = out.index(prompt, at) + len(prompt)
+        text += out[at:end] + answer
+        at = end
+    return (text + out[at:]).decode("cp1252").removesuffix("\n")
+
+
+# How the pause may end, and whether it does.
+ACKNOWLEDGE = [
+    ("a key", lambda b: b.field().send_keys("x"), True),
+    ("Enter", lambda b: b.field().send_keys(b.keys.ENTER), True),
+    ("a click", lambda b: b.driver.find_element("tag name", "main").click(),
+     True),
+    ("Shift alone", lambda b: b.actions().key_down(b.keys.SHIFT)
+     .key_up(b.keys.SHIFT).perform(), False),
+]
+
+
+class Browser(unittest.TestCase):
+    """The page in a real, headless Chromium, opened from disk."""
+
+    @classmethod
+    def setUpClass(cls):
+        from selenium import webdriver
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.keys import Keys
+        from selenium.webdriver.chrome.service import Service
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        # Nothing of Chromium's own may reach for a network either.
+        for flag in ("--headless", "--no-sandbox", "--disable-gpu",
+                     "--disable-background-networking", "--no-first-run",
+                     "--disable-component-update", "--disable-sync"):
+            options.add_argument(flag)
+        options.set_capability("goog:loggingPrefs",
+                               {"browser": "ALL", "performance": "ALL"})
+        cls.driver = webdriver.Chrome(
+            service=Service("/usr/bin/chromedriver"), options=options)
+        cls.keys = Keys
+        cls.actions = lambda self: ActionChains(self.driver)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+
+    def setUp(self):
+        self.driver.get(PAGE.resolve().as_uri())
+        self.wait(MENU)
+
+    def tearDown(self):
+        # No error logged, and no request beyond the page and its own
+        # data: URLs.
+        log = self.driver.get_log("browser")
+        self.assertEqual([e for e in log if e["level"] != "INFO"], [])
+        import json
+        for entry in self.driver.get_log("performance"):
+            event = json.loads(entry["message"])["message"]
+            if event["method"] == "Network.requestWillBeSent":
+                self.assertRegex(event["params"]["request"]["url"],
+                                 r"^(file|data):")
+
+    def shown(self):
+        return self.driver.execute_script(
+            "return document.getElementById('konsole').textContent")
+
+    def field(self):
+        return self.driver.find_element("id", "eingabe")
+
+    def wait(self, text, timeout=10):
+        text = text.decode("cp1252") if isinstance(text, bytes) else text
+        return until(lambda: self.shown().endswith(text),
+                     f"waited for {text!r}, saw {self.shown()!r}", timeout)
+
+    def drive(self, steps):
+        for prompt, answer in steps:
+            self.wait(prompt)
+            self.field().send_keys(answer.decode().removesuffix("\n"),
+                                   self.keys.ENTER)
+            # Focused again after every line.
+            self.assertEqual(self.driver.switch_to.active_element,
+                             self.field())
+        self.wait(PAUSE)
+
+    def test_driven_runs(self):
+        for steps, shown in DRIVEN:
+            with self.subTest(steps[0][1]):
+                self.setUp()
+                self.drive(steps)
+                self.assertEqual(self.shown(), echoed(steps, shown))
+
+    def test_pause_then_a_fresh_run(self):
+        steps, shown = DRIVEN[0]
+        for name, act, ends in ACKNOWLEDGE:
+            with self.subTest(name):
+                self.setUp()
+                self.drive(steps)
+                act(self)
+                if not ends:
+                    time.sleep(0.3)
+                    self.assertEqual(self.shown(), echoed(steps, shown))
+                    continue
+                # A clean console and field, and the program anew.
+                until(lambda: self.shown() == MENU.decode("cp1252"),
+                      f"no fresh run: {self.shown()!r}")
+                self.assertEqual(self.field().get_attribute("value"), "")
+                self.assertEqual(self.driver.switch_to.active_element,
+                                 self.field())
+                self.drive(DRIVEN[-1][0])
+                self.assertEqual(self.shown(), echoed(*DRIVEN[-1]))
+
+    def test_phone(self):
+        # A phone's screen and touch; the longest result line there is.
+        typed, shown = EDGES[-1]
+        cdp = self.driver.execute_cdp_cmd
+        cdp("Emulation.setDeviceMetricsOverride", {
+            "width": 360, "height": 640, "deviceScaleFactor": 3,
+            "mobile": True})
+        cdp("Emulation.setTouchEmulationEnabled", {"enabled": True})
+        try:
+            self.driver.get(PAGE.resolve().as_uri())
+            self.wait(MENU)
+            self.drive([(MENU, typed.encode())])
+            self.assertIn(shown.splitlines()[-1], self.shown())
+            view = self.driver.execute_script("""
+                const r = document.getElementById("eingabe")
+                    .getBoundingClientRect();
+                return [innerWidth, innerHeight, navigator.maxTouchPoints,
+                        document.documentElement.scrollWidth,
+                        r.left, r.top, r.right, r.bottom];""")
+            width, height, touch, scroll, left, top, right, bottom = view
+            self.assertEqual((width, height), (360, 640))
+            self.assertGreater(touch, 0)
+            self.assertLessEqual(scroll, width, "the page scrolls sideways")
+            self.assertTrue(0 <= left < right <= width
+                            and 0 <= top < bottom <= height,
+                            f"the field is off screen: {view}")
+        finally:
+            cdp("Emulation.clearDeviceMetricsOverride", {})
+            cdp("Emulation.setTouchEmulationEnabled", {"enabled": False})
+
+
+class Page(unittest.TestCase):
+    """The page's file: all it needs inside, and nothing from outside."""
+
+    def test_self_contained(self):
+        html = PAGE.read_text()
+        self.assertLessEqual(len(html.encode()), 100 * 1024)
+        # The very module that the other groups test under Node.js.
+        self.assertIn(f"<script>{pathlib.Path(EXE).read_text()}</script>",
+                      html)
+        self.assertIn('<html lang="de">', html)
+        self.assertIn("<title>Elektro-Rechner</title>", html)
+        self.assertIn('name="viewport"', html)
+        self.assertIn("MIT License", html)
+        policy = re.search(r'http-equiv="Content-Security-Policy" '
+                           r'content="([^"]*)"', html)[1]
+        self.assertIn("default-src 'none'", policy)
+        # Nothing that points outside the page itself.
+        self.assertEqual(re.findall(r'(?:src|href)="(?!data:)[^"]*"', html),
+                         [])
 
 if __name__ == "__main__":
     unittest.main()
