@@ -27,6 +27,9 @@ if(NOT OHMRECHNER_STATIC)
 	return()
 endif()
 add_executable(ohmrechner-static)
+# Its download is named for the processor as Linux names it.
+string(REGEX REPLACE "^armv7.*" "armv7" static_arch ${CMAKE_SYSTEM_PROCESSOR})
+set(static_name ${PROJECT_NAME}-${PROJECT_VERSION}-linux-${static_arch})
 target_link_libraries(ohmrechner-static PRIVATE dialogue)
 set_target_properties(ohmrechner-static PROPERTIES OUTPUT_NAME ohmrechner
 	RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/static)

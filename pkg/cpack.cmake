@@ -2,6 +2,14 @@
 # and no zone's: a ZIP's entries keep local time.
 set(ENV{SOURCE_DATE_EPOCH} ${CPACK_SOURCE_DATE_EPOCH})
 set(ENV{TZ} UTC)
+# The tarball holds the static twin alone, in a folder of its own name.
+if(CPACK_GENERATOR STREQUAL "TGZ")
+	set(CPACK_PACKAGE_FILE_NAME ${CPACK_STATIC_NAME})
+	set(CPACK_ARCHIVE_STATIC_FILE_NAME ${CPACK_STATIC_NAME})
+	set(CPACK_COMPONENTS_ALL static)
+	set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+	set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+endif()
 # The installer must not pass for the program itself.
 if(CPACK_GENERATOR STREQUAL "NSIS")
 	string(APPEND CPACK_PACKAGE_FILE_NAME -setup)

@@ -18,6 +18,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tarfile
 import tempfile
 import termios
 import time
@@ -646,11 +647,17 @@ class Hardened(unittest.TestCase):
 
 # What an install puts down on Linux, below its prefix.
 APP = "example.ohmrechner.Ohmrechner"
+DESKTOP = f"share/applications/{APP}.desktop"
+META = f"share/metainfo/{APP}.metainfo.xml"
 TREE = ["bin/ohmrechner",
-        f"share/applications/{APP}.desktop",
+        DESKTOP,
+        "share/doc/ohmrechner/changelog.gz",
+        "share/doc/ohmrechner/copyright",
         f"share/icons/hicolor/scalable/apps/{APP}.svg",
+        "share/lintian/overrides/ohmrechner",
         "share/man/man1/ohmrechner.1.gz",
-        f"share/metainfo/{APP}.metainfo.xml"]
+        META]
+LICENCE = (pathlib.Path(__file__).parent.parent / "LICENSE").read_text()
 
 
 class Installed(unittest.TestCase):
@@ -719,7 +726,7 @@ class Deb(unittest.TestCase):
         shutil.rmtree(UNPACKED, ignore_errors=True)
         dpkg_deb("--extract", deb, UNPACKED)
         usr = UNPACKED / "usr"
-        desktop, meta = usr / TREE[1], usr / TREE[4]
+        desktop, meta = usr / DESKTOP, usr / META
         p = subprocess.run(["desktop-file-validate", desktop],
                            capture_output=True, text=True)
         self.assertEqual((p.returncode, p.stdout), (0, ""))
@@ -733,26 +740,107 @@ class Deb(unittest.TestCase):
                          (pathlib.Path(TREE[0]).name, APP, "true"))
         self.assertIn(f'<launchable type="desktop-id">{desktop.name}<',
                       meta.read_text())
+        self.assertIn("<project_license>MIT</project_license>",
+                      meta.read_text())
+
+        # Debian's record of licence and changes, for this very version.
+        doc = usr / "share/doc/ohmrechner"
+        copyright = (doc / "copyright").read_text()
+        self.assertRegex(copyright, r"^Format: https://www\.debian\.org/doc/"
+                         r"packaging-manuals/copyright-format/1\.0/\n")
+        self.assertIn("\nFiles: *\nCopyright: 2026 ohmrechner maintainers\n"
+                      "License: MIT\n", copyright)
+        terms = LICENCE.split("\n\n", 2)[2].strip()
+        self.assertIn((" " + terms.replace("\n", "\n "))
+                      .replace("\n \n", "\n .\n"), copyright)
+        changes = subprocess.run(
+            ["dpkg-parsechangelog", "-l-", "-SVersion"],
+            input=gzip.decompress((doc / "changelog.gz").read_bytes()),
+            capture_output=True, check=True).stdout.decode().strip()
+        self.assertEqual(changes, field("Version"))
+
+        # Neither error nor warning from Debian's own checks.
+        p = subprocess.run(["lintian", "--fail-on", "error,warning", deb],
+                           capture_output=True, text=True)
+        self.assertEqual((p.returncode, re.findall(r"^[EW]: .*", p.stdout,
+                                                   re.M)), (0, []))
+        p = subprocess.run(["hardening-check", "--nocfprotection",
+                            usr / TREE[0]], capture_output=True, text=True)
+        self.assertEqual(p.returncode, 0, p.stdout)
+
+
+# Each Linux processor's name in the static download.
+STATIC_ARCH = {"amd64": "x86_64", "arm64": "aarch64", "armhf": "armv7"}
+
+
+class Tarball(unittest.TestCase):
+    """The static download for any other Linux, unpacked as its readme
+    says."""
+
+    def test_tarball(self):
+        tarball, = PACKAGES.glob("*.tar.gz")
+        top = tarball.name.removesuffix(".tar.gz")
+        self.assertRegex(top, rf"^ohmrechner-\d+\.\d+\.\d+-linux-"
+                         rf"{STATIC_ARCH[ARCH]}$")
+        with tarfile.open(tarball) as t:
+            self.assertEqual(
+                sorted((m.name, oct(m.mode), m.uname, m.gname)
+                       for m in t.getmembers() if m.isfile()),
+                [(f"{top}/{name}", oct(0o755 if name == "ohmrechner"
+                                       else 0o644), "root", "root")
+                 for name in ("LICENSE", "LIESMICH", "ohmrechner",
+                              "ohmrechner.1")])
+            shutil.rmtree(UNPACKED, ignore_errors=True)
+            t.extractall(UNPACKED)
+        folder = UNPACKED / top
+        self.assertEqual((folder / "LICENSE").read_text(), LICENCE)
+        self.assertIn(f"tar xzf {tarball.name}",
+                      (folder / "LIESMICH").read_text())
+        # No interpreter and no shared library: it runs on any Linux.
+        self.assertNotIn("INTERP", subprocess.run(
+            ["readelf", "-lW", folder / "ohmrechner"], capture_output=True,
+            text=True, check=True).stdout)
+        page = subprocess.run(["groff", "-man", "-Tutf8", "-ww"],
+                              input=(folder / "ohmrechner.1").read_bytes(),
+                              capture_output=True, check=True)
+        self.assertEqual(page.stderr, b"")
+
+
+# What a portable archive holds: for Windows, or the web page.
+ARCHIVED = {
+    "exe": ["LICENSE.txt", "LIESMICH.txt", "ohmrechner.exe"],
+    "js": ["LICENSE", "ohmrechner.html"],
+}
+
+# What the Windows readme must tell, among the rest: how to start the
+# program, how to get past SmartScreen, and how to check the download.
+LIESMICH = ["Doppelklick auf ohmrechner.exe", "Weitere Informationen",
+            "Trotzdem ausführen", "Get-FileHash", "SHA256SUMS", "MIT"]
 
 
 class Zip(unittest.TestCase):
-    """The portable archive as a Windows user unpacks it."""
+    """The portable archive as its user unpacks it."""
 
     def test_archive(self):
         archive, = PACKAGES.glob("*.zip")
         top = archive.stem
         names = subprocess.run(["unzip", "-Z1", archive], capture_output=True,
                                text=True, check=True).stdout.split()
-        self.assertEqual(sorted(names),
-                         [f"{top}/LIESMICH.txt", f"{top}/ohmrechner.exe"])
+        expected = ARCHIVED[EXE.rsplit(".", 1)[1]]
+        self.assertEqual(sorted(names), [f"{top}/{n}" for n in expected])
         shutil.rmtree(UNPACKED, ignore_errors=True)
         subprocess.run(["unzip", "-q", archive, "-d", UNPACKED], check=True)
+        folder = UNPACKED / top
+        self.assertEqual(plain((folder / expected[0]).read_bytes()),
+                         LICENCE.encode())
+        if not WINDOWS:
+            return
         # For Notepad: a BOM that says UTF-8, and CR LF line ends.
-        text = (UNPACKED / top / "LIESMICH.txt").read_bytes()
+        text = (folder / "LIESMICH.txt").read_bytes()
         self.assertTrue(text.startswith(codecs.BOM_UTF8))
         self.assertEqual(text.count(b"\n"), text.count(b"\r\n"))
-        self.assertIn("Doppelklick auf ohmrechner.exe",
-                      text.decode("utf-8-sig"))
+        for words in LIESMICH:
+            self.assertIn(words, text.decode("utf-8-sig"))
 
 
 def link_target(lnk):
@@ -797,6 +885,8 @@ class Installer(unittest.TestCase):
                                   .decode(), re.M)[1]
                 self.assertRegex(where, r"^C:\\Program Files( \(x86\))?\\")
                 exe = where + r"\ohmrechner.exe"
+                self.assertEqual(plain((unix(where) / "LICENSE.txt")
+                                       .read_bytes()), LICENCE.encode())
                 self.assertEqual(link_target((drive / self.LINK)
                                              .read_bytes()), exe)
                 p = wine(exe, typed=b"2\n10\n3\n")
