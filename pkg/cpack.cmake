@@ -2,7 +2,13 @@
 # and no zone's: a ZIP's entries keep local time.
 set(ENV{SOURCE_DATE_EPOCH} ${CPACK_SOURCE_DATE_EPOCH})
 set(ENV{TZ} UTC)
-# The tarball holds the static twin alone, in a folder of its own name.
+# The .deb adds Debian's own files to what an install puts down; the
+# tarball holds the static twin alone, in a folder of its own name.
+if(CPACK_GENERATOR STREQUAL "DEB")
+	set(CPACK_COMPONENTS_ALL Unspecified debian)
+	set(CPACK_DEB_COMPONENT_INSTALL ON)
+	set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+endif()
 if(CPACK_GENERATOR STREQUAL "TGZ")
 	set(CPACK_PACKAGE_FILE_NAME ${CPACK_STATIC_NAME})
 	set(CPACK_ARCHIVE_STATIC_FILE_NAME ${CPACK_STATIC_NAME})

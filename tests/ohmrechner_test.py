@@ -667,12 +667,13 @@ DESKTOP = f"share/applications/{APP}.desktop"
 META = f"share/metainfo/{APP}.metainfo.xml"
 TREE = ["bin/ohmrechner",
         DESKTOP,
-        "share/doc/ohmrechner/changelog.gz",
-        "share/doc/ohmrechner/copyright",
         f"share/icons/hicolor/scalable/apps/{APP}.svg",
-        "share/lintian/overrides/ohmrechner",
         "share/man/man1/ohmrechner.1.gz",
         META]
+# What the Debian package puts down besides.
+DEBIAN = ["share/doc/ohmrechner/changelog.gz",
+          "share/doc/ohmrechner/copyright",
+          "share/lintian/overrides/ohmrechner"]
 LICENCE = (pathlib.Path(__file__).parent.parent / "LICENSE").read_text()
 
 
@@ -737,7 +738,7 @@ class Deb(unittest.TestCase):
         self.assertEqual(
             [(e[0], e[1], e[5]) for e in entries if e[0][0] != "d"],
             [("-rwxr-xr-x" if f.startswith("bin/") else "-rw-r--r--",
-              "root/root", f"./usr/{f}") for f in TREE])
+              "root/root", f"./usr/{f}") for f in sorted(TREE + DEBIAN)])
 
         shutil.rmtree(UNPACKED, ignore_errors=True)
         dpkg_deb("--extract", deb, UNPACKED)
