@@ -8,8 +8,8 @@ include(CheckPIESupported)
 include(CheckLinkerFlag)
 check_pie_supported()
 set_target_properties(ohmrechner PROPERTIES POSITION_INDEPENDENT_CODE ON)
-# The checks need an optimised build; a compiler's own default would
-# clash with ours.
+# Fortification needs an optimised build, and a compiler's own default for
+# it would clash with ours.
 target_compile_options(dialogue PRIVATE -fPIE -fstack-protector-strong
 	-fstack-clash-protection -U_FORTIFY_SOURCE
 	$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-D_FORTIFY_SOURCE=2>)
@@ -21,7 +21,7 @@ elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
 endif()
 target_link_options(dialogue INTERFACE LINKER:-z,relro LINKER:-z,now)
 
-# Sanitizers cannot link statically.
+# Off for sanitizer builds, which cannot link statically.
 option(OHMRECHNER_STATIC "Build a statically linked twin too" ON)
 if(NOT OHMRECHNER_STATIC)
 	return()

@@ -1,6 +1,6 @@
 # cpack's archives keep traces of whoever builds them: a .deb's own
-# members take their modes from the umask, a ZIP's entries the builder's
-# uid and gid.  Packed again by tools that leave these out, they are the
+# members take their modes from the umask, a ZIP's and a tarball's entries
+# the builder's uid and gid.  Packed again by tools that leave these out, they are the
 # same for everyone.  Runs before cpack moves each package into place.
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
 	set(members ${package}.members)
@@ -18,6 +18,22 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
 		file(REMOVE ${package})
 		execute_process(COMMAND ${AR} rcD ${package} ${names}
 			WORKING_DIRECTORY ${members} COMMAND_ERROR_IS_FATAL ANY)
+	elseif(package MATCHES "[.]tar[.]gz$")
+		# GNU tar, sorted, root's, with the commit's time and the modes as
+		# installed, whatever the umask; gzip without a name or a time.
+		find_program(TAR tar REQUIRED)
+		find_program(GZIP gzip REQUIRED)
+		file(MAKE_DIRECTORY ${members})
+		execute_process(COMMAND ${TAR} -xzf ${package} -C ${members}
+			COMMAND_ERROR_IS_FATAL ANY)
+		file(GLOB top RELATIVE ${members} ${members}/*)
+		file(REMOVE ${package})
+		execute_process(COMMAND ${TAR} --sort=name --format=gnu
+				--owner=root:0 --group=root:0 --mode=u=rwX,go=rX
+				--mtime=@${CPACK_SOURCE_DATE_EPOCH} -cf - ${top}
+			COMMAND ${GZIP} -9n
+			WORKING_DIRECTORY ${members} OUTPUT_FILE ${package}
+			COMMAND_ERROR_IS_FATAL ANY)
 	elseif(package MATCHES "[.]zip$")
 		# Info-ZIP without extra fields: each entry keeps its mode and a
 		# DOS time, the commit's, in UTC.
