@@ -1,7 +1,8 @@
 # cpack's archives keep traces of whoever builds them: a .deb's own
 # members take their modes from the umask, a ZIP's and a tarball's entries
-# the builder's uid and gid.  Packed again by tools that leave these out, they are the
-# same for everyone.  Runs before cpack moves each package into place.
+# the builder's uid and gid.  Packed again by tools that leave these out,
+# they are the same for everyone.  Runs before cpack moves each package
+# into place.
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
 	set(members ${package}.members)
 	file(REMOVE_RECURSE ${members})
