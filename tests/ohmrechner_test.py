@@ -989,22 +989,24 @@ class Browser(unittest.TestCase):
     def tearDownClass(cls):
         cls.driver.quit()
 
-    def setUp(self):
-        self.driver.get(PAGE.resolve().as_uri())
+    def setUp(self, url=None):
+        self.url = url or PAGE.resolve().as_uri()
+        self.driver.get(self.url)
         self.wait(MENU)
         self.assertEqual(self.driver.switch_to.active_element, self.field())
 
     def tearDown(self):
-        # No error logged, and no request beyond the page and its own
-        # data: URLs.
+        # No error logged, and no request beyond the page and the data:
+        # URL of its own module.
         log = self.driver.get_log("browser")
         self.assertEqual([e for e in log if e["level"] != "INFO"], [])
         import json
         for entry in self.driver.get_log("performance"):
             event = json.loads(entry["message"])["message"]
             if event["method"] == "Network.requestWillBeSent":
-                self.assertRegex(event["params"]["request"]["url"],
-                                 r"^(file|data):")
+                url = event["params"]["request"]["url"]
+                self.assertTrue(url in (PAGE.resolve().as_uri(), self.url)
+                                or url.startswith("data:"), url)
 
     def shown(self):
         return self.driver.execute_script(
@@ -1054,6 +1056,30 @@ class Browser(unittest.TestCase):
                                  self.field())
                 self.drive(DRIVEN[-1][0])
                 self.assertEqual(self.shown(), echoed(*DRIVEN[-1]))
+
+    def test_served(self):
+        # From a plain static web server, here on the loopback.
+        import functools
+        import http.server
+        import threading
+
+        class Files(http.server.SimpleHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+        with http.server.ThreadingHTTPServer(
+                ("127.0.0.1", 0),
+                functools.partial(Files, directory=PAGE.parent)) as server:
+            threading.Thread(target=server.serve_forever,
+                             daemon=True).start()
+            try:
+                self.setUp(f"http://127.0.0.1:{server.server_port}/"
+                           f"{PAGE.name}")
+                steps, shown = DRIVEN[0]
+                self.drive(steps)
+                self.assertEqual(self.shown(), echoed(steps, shown))
+            finally:
+                server.shutdown()
 
     def test_phone(self):
         # A phone's screen and touch; the longest result line there is.
