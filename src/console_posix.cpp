@@ -47,7 +47,7 @@ conpause()
 	struct termios raw;
 	char c;
 
-	(void)std::fputs("Weiter mit beliebiger Taste . . .", stdout);
+	(void)std::fputs(pauseprompt, stdout);
 	(void)std::fflush(stdout);
 	if (tcgetattr(STDIN_FILENO, &saved) == -1) {
 		std::putchar('\n');

@@ -15,7 +15,7 @@ conputs(const char *s)
 void
 conpause()
 {
-	(void)std::fputs("Weiter mit beliebiger Taste . . .", stdout);
+	(void)std::fputs(pauseprompt, stdout);
 	(void)std::fflush(stdout);
 	ohm_key();
 	std::putchar('\n');

@@ -11,16 +11,24 @@ mergeInto(LibraryManager.library, {
 		return ERRNO_CODES[e && e.code] || {{{ cDefine("EIO") }}};
 	},
 
-	fd_write__deps: ["$hostErrno"],
+	// WASI's list of buffers, as views into the program's memory.
+	$buffers: function (iov, iovcnt) {
+		var list = [];
+		for (var i = 0; i < iovcnt; i++, iov += 8) {
+			var at = HEAPU32[iov >> 2];
+			list.push(HEAPU8.subarray(at, at + HEAPU32[(iov + 4) >> 2]));
+		}
+		return list;
+	},
+
+	fd_write__deps: ["$hostErrno", "$buffers"],
 	fd_write: function (fd, iov, iovcnt, pnum) {
 		var done = 0;
 		try {
-			for (var i = 0; i < iovcnt; i++, iov += 8) {
-				var at = HEAPU32[iov >> 2];
-				var len = HEAPU32[(iov + 4) >> 2];
-				Module["host"].write(fd, HEAPU8.slice(at, at + len));
-				done += len;
-			}
+			buffers(iov, iovcnt).forEach(function (buffer) {
+				Module["host"].write(fd, buffer.slice());
+				done += buffer.length;
+			});
 		} catch (e) {
 			return hostErrno(e);
 		}
@@ -30,23 +38,21 @@ mergeInto(LibraryManager.library, {
 
 	// The C library reads into two buffers, the first often empty:
 	// they are filled in order.
-	fd_read__deps: ["$hostErrno"],
+	fd_read__deps: ["$hostErrno", "$buffers"],
 	fd_read: function (fd, iov, iovcnt, pnum) {
 		return Asyncify.handleSleep(function (wakeUp) {
-			var max = 0;
-			for (var i = 0; i < iovcnt; i++)
-				max += HEAPU32[(iov + 8 * i + 4) >> 2];
+			var max = buffers(iov, iovcnt).reduce(function (n, buffer) {
+				return n + buffer.length;
+			}, 0);
 			Promise.resolve(max).then(function (n) {
 				return Module["host"].read(fd, n);
 			}).then(function (bytes) {
 				var got = 0;
-				for (var i = 0; i < iovcnt; i++) {
-					var at = HEAPU32[(iov + 8 * i) >> 2];
-					var len = HEAPU32[(iov + 8 * i + 4) >> 2];
-					var part = bytes.subarray(got, got + len);
-					HEAPU8.set(part, at);
+				buffers(iov, iovcnt).forEach(function (buffer) {
+					var part = bytes.subarray(got, got + buffer.length);
+					buffer.set(part);
 					got += part.length;
-				}
+				});
 				HEAPU32[pnum >> 2] = got;
 				wakeUp(0);
 			}, function (e) {
