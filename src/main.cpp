@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "console.h"
 
@@ -31,13 +32,54 @@ constexpr Row rows[] = {
 // clang-format on
 constexpr int nrows = sizeof rows / sizeof *rows;
 
+#ifdef _WIN32
+#define HELP "  /?, --help  zeigt diese Hilfe\n"
+#define MANUAL "LIESMICH.txt"
+#else
+#define HELP "  --help      zeigt diese Hilfe\n"
+#define MANUAL "man ohmrechner"
+#endif
+
+/*
+ * A first command with a new tool asks these.  Only the first argument
+ * counts, and any other is ignored, as callers may pass some.
+ */
+constexpr char usage[] =
+    "Aufruf: ohmrechner [--help | --version]\n"
+    "\n"
+    "Ohne Argumente fragt ohmrechner nach einer Rechnung (Spannung,\n"
+    "Widerstand, Strom oder Leistung) und zwei Werten, zeigt das Ergebnis\n"
+    "mit seiner Einheit und wartet dann auf eine Taste.\n"
+    "\n" HELP "  --version   zeigt die Version\n"
+    "\n"
+    "Anleitung: " MANUAL "\n";
+
+struct Option {
+	const char *name;
+	const char *text;
+};
+
+constexpr Option options[] = {
+	{ "--help", usage },
+	{ "--version", "ohmrechner " OHMRECHNER_VERSION "\n" },
+#ifdef _WIN32
+	{ "/?", usage },
+#endif
+};
+
 static long long choose();
 static float ask(const char *prompt);
 static int finish();
 
 int
-main()
+main(int argc, char *argv[])
 {
+	for (const Option &o : options) {
+		if (argc > 1 && std::strcmp(argv[1], o.name) == 0) {
+			(void)std::fputs(o.text, stdout);
+			return finish();
+		}
+	}
 	std::puts("Elektro-Rechner: Spannung, Widerstand, Strom, Leistung");
 	conputs("W\xe4hle die Operation die du ausf\xfchren willst.\n");
 	for (const Row &r : rows)

@@ -26,10 +26,18 @@ if (typeof require === "function" && require.main === module) {
 		key: function () {},
 	};
 	// Called so, main's status comes back even when it returns after
-	// having waited; emscripten's own start would drop it.
+	// having waited; emscripten's own start would drop it.  Its
+	// arguments go on the program's stack, as C start-up puts them.
 	createOhmrechner({ host: host }).then(function (program) {
+		const args = ["ohmrechner"].concat(process.argv.slice(2));
+		const argv = program.stackAlloc(4 * (args.length + 1));
+		args.forEach(function (arg, i) {
+			program.setValue(argv + 4 * i,
+			    program.allocateUTF8OnStack(arg), "i32");
+		});
+		program.setValue(argv + 4 * args.length, 0, "i32");
 		return program.ccall("main", "number", ["number", "number"],
-		    [0, 0], { async: true });
+		    [args.length, argv], { async: true });
 	}).then(function (status) {
 		process.exitCode = status;
 	});
