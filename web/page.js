@@ -17,6 +17,7 @@ const silent = ["Shift", "Control", "Alt", "AltGraph", "Meta", "CapsLock"];
 let typed = new Uint8Array(0); // sent, and not yet read
 let reader = null; // a read that waits for a line
 let pausing = null; // the pause, waiting for a key
+let down = null; // where a pointer went down, until it comes up
 
 const host = {
 	write(fd, bytes) {
@@ -88,7 +89,23 @@ line.addEventListener("submit", send);
 field.addEventListener("keydown", acknowledge);
 // A phone's keyboard may send no key, only the text.
 field.addEventListener("input", acknowledge);
-document.addEventListener("pointerdown", acknowledge);
+// So may a tap or a click: a pointer that comes up where it went down.
+// One that scrolls, zooms or selects text has moved, or the browser has
+// taken it over and cancelled it.
+document.addEventListener("pointerdown", (event) => {
+	down = event.isPrimary ? event : null;
+});
+document.addEventListener("pointercancel", () => {
+	down = null;
+});
+document.addEventListener("pointerup", (event) => {
+	const tap = down !== null && document.getSelection().isCollapsed
+		&& Math.hypot(event.clientX - down.clientX,
+			event.clientY - down.clientY) < 10;
+	down = null;
+	if (tap)
+		acknowledge(event);
+});
 // A click anywhere goes to the field, unless it selects text to copy.
 document.addEventListener("click", () => {
 	if (document.getSelection().isCollapsed)
