@@ -31,11 +31,11 @@ if (typeof require === "function" && require.main === module) {
 	createOhmrechner({ host: host }).then(function (program) {
 		const args = ["ohmrechner"].concat(process.argv.slice(2));
 		const argv = program.stackAlloc(4 * (args.length + 1));
+		const words = program.HEAPU32.subarray(argv >> 2);
 		args.forEach(function (arg, i) {
-			program.setValue(argv + 4 * i,
-			    program.allocateUTF8OnStack(arg), "i32");
+			words[i] = program.allocateUTF8OnStack(arg);
 		});
-		program.setValue(argv + 4 * args.length, 0, "i32");
+		words[args.length] = 0;
 		return program.ccall("main", "number", ["number", "number"],
 		    [args.length, argv], { async: true });
 	}).then(function (status) {

@@ -112,3 +112,18 @@ document.addEventListener("click", () => {
 		field.focus();
 });
 start();
+
+// Served from the web, the page is an app: its manifest puts it on the
+// home screen, and its worker keeps it for times without a network.
+// Opened from disk, it asks for neither.
+if (location.protocol !== "file:" && "serviceWorker" in navigator) {
+	for (const [rel, href] of [["manifest", "manifest.json"],
+		["apple-touch-icon", "icons/apple-touch-icon.png"]]) {
+		const link = document.createElement("link");
+		link.rel = rel;
+		link.href = href;
+		document.head.append(link);
+	}
+	// Without a worker, the app still runs; only not offline.
+	navigator.serviceWorker.register("sw.js").catch(() => {});
+}

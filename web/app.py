@@ -1,0 +1,64 @@
+"""Puts the web app together in one folder: the page, with its style, the
+compiled module and its own script inline, under a policy that lets it
+run these and nothing else; and for a web server, the manifest, the
+icons and the worker that keeps them, named by what they hold.
+Usage: app.py MODULE VERSION FOLDER"""
+
+import base64
+import hashlib
+import json
+import pathlib
+import shutil
+import sys
+
+HERE = pathlib.Path(__file__).parent
+TOP = HERE.parent
+module, version, folder = sys.argv[1:]
+folder = pathlib.Path(folder)
+
+
+def digest(text):
+    sha = hashlib.sha256(text.encode()).digest()
+    return "'sha256-" + base64.b64encode(sha).decode() + "'"
+
+
+style = (HERE / "ohmrechner.css").read_text()
+script = (HERE / "page.js").read_text()
+program = pathlib.Path(module).read_text()
+# Inline, a script must not end its element early.
+if "</script" in program + script:
+    sys.exit("app.py: a script holds </script")
+icon = (TOP / "pkg/linux/example.ohmrechner.Ohmrechner.svg").read_bytes()
+parts = {
+    "VERSION": version,
+    "LICENCE": (TOP / "LICENSE").read_text().strip(),
+    "ICON": base64.b64encode(icon).decode(),
+    "STYLE_HASH": digest(style),
+    "SCRIPT_HASHES": digest(program) + " " + digest(script),
+    "STYLE": style,
+    "SCRIPT": script,
+    # The module last: no placeholder can hide in it.
+    "PROGRAM": program,
+}
+page = (HERE / "ohmrechner.html.in").read_text()
+for name, text in parts.items():
+    page = page.replace(f"@{name}@", text)
+
+shutil.rmtree(folder, ignore_errors=True)
+(folder / "icons").mkdir(parents=True)
+(folder / "ohmrechner.html").write_text(page)
+shutil.copy(HERE / "manifest.json", folder)
+shutil.copy(TOP / "LICENSE", folder)
+for png in sorted((HERE / "icons").glob("*.png")):
+    shutil.copy(png, folder / "icons")
+
+# What the worker keeps: all but the licence, and itself.
+files = sorted(str(f.relative_to(folder)) for f in folder.rglob("*")
+               if f.is_file() and f.name != "LICENSE")
+release = hashlib.sha256()
+for name in files:
+    release.update(name.encode() + b"\0" + (folder / name).read_bytes())
+worker = (HERE / "sw.js").read_text()
+worker = worker.replace("@RELEASE@", release.hexdigest()[:16])
+worker = worker.replace("@FILES@", json.dumps(files))
+(folder / "sw.js").write_text(worker)
