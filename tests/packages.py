@@ -184,7 +184,9 @@ class Tarball(unittest.TestCase):
 # What a portable archive holds: for Windows, or the web page.
 ARCHIVED = {
     "exe": ["LICENSE.txt", "LIESMICH.txt", "ohmrechner.exe"],
-    "js": ["LICENSE", "ohmrechner.html"],
+    "js": ["LICENSE", "icons/apple-touch-icon.png", "icons/icon-192.png",
+           "icons/icon-512.png", "icons/icon-maskable.png", "manifest.json",
+           "ohmrechner.html", "sw.js"],
 }
 
 # What the Windows readme must tell, among the rest: how to start the

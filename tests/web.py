@@ -1,13 +1,22 @@
-"""The page in a real browser, and the page's file itself."""
+"""The page in real browsers, and the page's file itself: the same runs in
+Chromium, Firefox and WebKitGTK, from disk and from a web server, where
+the page is an app that keeps working without a network."""
 
 import contextlib
+import json
 import pathlib
 import re
+import shutil
+import subprocess
+import sys
+import tempfile
 import time
 import unittest
 
-from common import (DRIVEN, EDGES, EXE, MENU, PAGE, PAUSE, VERSION, screen,
-                    until, versions)
+import engines
+from common import (DRIVEN, EDGES, EXE, MENU, PAGE, PAUSE, TOP, VERSION,
+                    screen, until, versions)
+from engines import Server
 
 
 def echoed(steps, shown):
@@ -21,72 +30,73 @@ def echoed(steps, shown):
     return (text + out[at:]).decode("cp1252").removesuffix("\n")
 
 
-# How the pause may end, and whether it does.
+# How the pause may end: a key, Enter, a click; and whether it does.
 ACKNOWLEDGE = [
-    ("a key", lambda b: b.field().send_keys("x"), True),
-    ("Enter", lambda b: b.field().send_keys(b.keys.ENTER), True),
-    ("a click", lambda b: b.driver.find_element("tag name", "main").click(),
-     True),
-    ("Shift alone", lambda b: b.actions().key_down(b.keys.SHIFT)
-     .key_up(b.keys.SHIFT).perform(), False),
+    ("a key", "key", "x", True),
+    ("Enter", "key", "Enter", True),
+    ("a click", "click", None, True),
+    ("Shift alone", "key", "Shift", False),
 ]
 
+APP = PAGE.parent
+SHOWN = "return document.getElementById('konsole').textContent;"
+# The caches of the app's worker, and the version of the page on screen.
+CACHES = """return caches.keys().then((names) =>
+    names.filter((name) => name.startsWith("ohmrechner ")));"""
+SHOWING = "return document.head.innerHTML.match(/[(]ohmrechner[)] (\\S+)/)[1];"
+CONTROLLED = """return "serviceWorker" in navigator
+    && navigator.serviceWorker.controller !== null;"""
 
-class Browser(unittest.TestCase):
-    """The page in a real, headless Chromium, opened from disk."""
+
+class Browser:
+    """The page as its users meet it, in one engine: opened from disk, and
+    from a web server as an app that keeps working without a network.
+    Each engine's class names its engine in `start`."""
+
+    start = None
 
     @classmethod
     def setUpClass(cls):
-        from selenium import webdriver
-        from selenium.webdriver.common.action_chains import ActionChains
-        from selenium.webdriver.common.keys import Keys
-        from selenium.webdriver.chrome.service import Service
-        options = webdriver.ChromeOptions()
-        options.binary_location = "/usr/bin/chromium"
-        # Nothing of Chromium's own may reach for a network either.
-        for flag in ("--headless", "--no-sandbox", "--disable-gpu",
-                     "--disable-background-networking", "--no-first-run",
-                     "--disable-component-update", "--disable-sync"):
-            options.add_argument(flag)
-        options.set_capability("goog:loggingPrefs",
-                               {"browser": "ALL", "performance": "ALL"})
-        cls.driver = webdriver.Chrome(
-            service=Service("/usr/bin/chromedriver"), options=options)
-        cls.keys = Keys
-        cls.actions = lambda self: ActionChains(self.driver)
+        cls.engine = cls.start()
 
     @classmethod
     def tearDownClass(cls):
-        cls.driver.quit()
+        cls.engine.quit()
 
     def setUp(self):
-        self.url = PAGE.resolve().as_uri()
-
-    def open(self, url=None):
-        self.url = url or self.url
-        self.driver.get(self.url)
-        self.wait(MENU)
-        self.assertEqual(self.driver.switch_to.active_element, self.field())
+        # Where the page may ask for anything: itself, or the app's folder
+        # on a server.
+        self.allowed = [PAGE.resolve().as_uri(), "data:"]
 
     def tearDown(self):
-        # No error logged, and no request beyond the page and the data:
-        # URL of its own module.
-        log = self.driver.get_log("browser")
-        self.assertEqual([e for e in log if e["level"] != "INFO"], [])
-        import json
-        for entry in self.driver.get_log("performance"):
-            event = json.loads(entry["message"])["message"]
-            if event["method"] == "Network.requestWillBeSent":
-                url = event["params"]["request"]["url"]
-                self.assertTrue(url in (PAGE.resolve().as_uri(), self.url)
-                                or url.startswith("data:"), url)
+        errors = self.engine.errors()
+        if errors is not None:
+            self.assertEqual(errors, [])
+        for url in self.engine.requests():
+            self.assertTrue(url.startswith(tuple(self.allowed)), url)
+
+    def serve(self, folder=APP):
+        server = Server(folder)
+        self.addCleanup(server.stop)
+        self.allowed.append(server.url)
+        return server
+
+    def places(self):
+        """The page from disk, then from a web server."""
+        yield "disk", PAGE.resolve().as_uri()
+        yield "server", self.serve().url + PAGE.name
+
+    def open(self, url):
+        self.engine.open(url)
+        self.wait(MENU)
+        self.assertTrue(self.focused())
 
     def shown(self):
-        return self.driver.execute_script(
-            "return document.getElementById('konsole').textContent")
+        return self.engine.script(SHOWN)
 
-    def field(self):
-        return self.driver.find_element("id", "eingabe")
+    def focused(self):
+        return self.engine.script("return document.activeElement.id;") \
+            == "eingabe"
 
     def wait(self, text, timeout=10):
         text = text.decode("cp1252") if isinstance(text, bytes) else text
@@ -96,68 +106,110 @@ class Browser(unittest.TestCase):
     def drive(self, steps):
         for prompt, answer in steps:
             self.wait(prompt)
-            self.field().send_keys(answer.decode().removesuffix("\n"),
-                                   self.keys.ENTER)
+            self.engine.type(answer.decode().removesuffix("\n"))
             # Focused again after every line.
-            self.assertEqual(self.driver.switch_to.active_element,
-                             self.field())
+            self.assertTrue(self.focused())
         self.wait(PAUSE)
 
+    def fresh(self):
+        """A clean console and field, and the program anew."""
+        until(lambda: self.shown() == MENU.decode("cp1252"),
+              f"no fresh run: {self.shown()!r}")
+        self.assertEqual(self.engine.script(
+            "return document.getElementById('eingabe').value;"), "")
+        self.assertTrue(self.focused())
+
     def test_driven_runs(self):
-        for steps, shown in DRIVEN:
-            with self.subTest(steps[0][1]):
-                self.open()
-                self.drive(steps)
-                self.assertEqual(self.shown(), echoed(steps, shown))
+        for where, url in self.places():
+            for steps, shown in DRIVEN:
+                with self.subTest(where=where, typed=steps[0][1]):
+                    self.open(url)
+                    self.drive(steps)
+                    self.assertEqual(self.shown(), echoed(steps, shown))
 
     def test_pause_then_a_fresh_run(self):
         steps, shown = DRIVEN[0]
-        for name, act, ends in ACKNOWLEDGE:
-            with self.subTest(name):
-                self.open()
-                self.drive(steps)
-                act(self)
-                if not ends:
-                    time.sleep(0.3)
-                    self.assertEqual(self.shown(), echoed(steps, shown))
-                    continue
-                # A clean console and field, and the program anew.
-                until(lambda: self.shown() == MENU.decode("cp1252"),
-                      f"no fresh run: {self.shown()!r}")
-                self.assertEqual(self.field().get_attribute("value"), "")
-                self.assertEqual(self.driver.switch_to.active_element,
-                                 self.field())
-                self.drive(DRIVEN[-1][0])
-                self.assertEqual(self.shown(), echoed(*DRIVEN[-1]))
+        for where, url in self.places():
+            for name, verb, *argument, ends in ACKNOWLEDGE:
+                with self.subTest(where=where, ending=name):
+                    self.open(url)
+                    self.drive(steps)
+                    getattr(self.engine, verb)(*filter(None, argument))
+                    if not ends:
+                        time.sleep(0.3)
+                        self.assertEqual(self.shown(), echoed(steps, shown))
+                        continue
+                    self.fresh()
+                    self.drive(DRIVEN[-1][0])
+                    self.assertEqual(self.shown(), echoed(*DRIVEN[-1]))
 
-    def test_served(self):
-        # From a plain static web server, here on the loopback.
-        import functools
-        import http.server
-        import threading
+    def test_from_disk_asks_nothing(self):
+        # No manifest, no worker: nothing a file could be asked for.
+        self.open(PAGE.resolve().as_uri())
+        self.drive(DRIVEN[0][0])
+        self.assertEqual(self.engine.script(
+            "return document.querySelectorAll('link[rel=manifest], "
+            "link[rel=apple-touch-icon]').length;"), 0)
+        self.assertFalse(self.engine.script(CONTROLLED))
 
-        class Files(http.server.SimpleHTTPRequestHandler):
-            def log_message(self, *args):
-                pass
+    def controlled(self):
+        until(lambda: self.engine.script(CONTROLLED),
+              "no worker took the page", 30)
 
-        with http.server.ThreadingHTTPServer(
-                ("127.0.0.1", 0),
-                functools.partial(Files, directory=PAGE.parent)) as server:
-            threading.Thread(target=server.serve_forever,
-                             daemon=True).start()
-            try:
-                self.open(f"http://127.0.0.1:{server.server_port}/"
-                          f"{PAGE.name}")
-                steps, shown = DRIVEN[0]
-                self.drive(steps)
-                self.assertEqual(self.shown(), echoed(steps, shown))
-            finally:
-                server.shutdown()
+    def offline(self, server, url, version=VERSION):
+        """With the server gone, the page is there and computes."""
+        server.stop()
+        self.open(url)
+        self.assertEqual(self.engine.script(SHOWING), version)
+        steps, shown = DRIVEN[0]
+        self.drive(steps)
+        self.assertEqual(self.shown(), echoed(steps, shown))
+
+    def test_offline(self):
+        server = self.serve()
+        url = server.url + PAGE.name
+        self.open(url)
+        self.controlled()
+        # All that the first visit loaded, the worker's store included:
+        # what the page loaded, the browser's cache gives it again.
+        if self.engine.http_cache:
+            self.assertLessEqual(server.sent(), 150 * 1024)
+        self.offline(server, url)
+
+    def test_update(self):
+        # The same tree at a higher version, at the same address.
+        major, minor, patch = map(int, VERSION.split("."))
+        newer = f"{major}.{minor}.{patch + 1}"
+        with tempfile.TemporaryDirectory() as folder:
+            served, built = pathlib.Path(folder, "a"), pathlib.Path(folder, "b")
+            shutil.copytree(APP, served)
+            subprocess.run([sys.executable, TOP / "web/app.py", EXE, newer,
+                            built], check=True)
+            server = self.serve(served)
+            url = server.url + PAGE.name
+            self.open(url)
+            self.controlled()
+            old = self.engine.script(CACHES)
+            self.assertEqual(len(old), 1, old)
+            shutil.copytree(built, served, dirs_exist_ok=True)
+
+            def visit():
+                self.open(url)
+                return self.engine.script(SHOWING) == newer
+            until(visit, "the new release never showed", 30)
+            until(lambda: (caches := self.engine.script(CACHES)) != old
+                  and len(caches) == 1, "the old release's cache stayed", 30)
+            self.controlled()
+            self.offline(server, url, newer)
+
+
+class Chromium(Browser, unittest.TestCase):
+    start = engines.Chromium
 
     @contextlib.contextmanager
     def phone(self, width, height):
         """A phone's screen and touch, for as long as the block runs."""
-        cdp = self.driver.execute_cdp_cmd
+        cdp = self.engine.cdp
         cdp("Emulation.setDeviceMetricsOverride", {
             "width": width, "height": height, "deviceScaleFactor": 3,
             "mobile": True})
@@ -172,19 +224,19 @@ class Browser(unittest.TestCase):
         """A finger down at the first point, along the rest, and up."""
         kinds = ["touchStart"] + ["touchMove"] * (len(path) - 1)
         for kind, (x, y) in zip(kinds, path):
-            self.driver.execute_cdp_cmd("Input.dispatchTouchEvent", {
+            self.engine.cdp("Input.dispatchTouchEvent", {
                 "type": kind, "touchPoints": [{"x": x, "y": y}]})
-        self.driver.execute_cdp_cmd("Input.dispatchTouchEvent", {
+        self.engine.cdp("Input.dispatchTouchEvent", {
             "type": "touchEnd", "touchPoints": []})
 
     def test_phone(self):
         # The longest result line there is.
         typed, shown = EDGES[-1]
         with self.phone(360, 640):
-            self.open()
+            self.open(PAGE.resolve().as_uri())
             self.drive([(MENU, typed.encode())])
             self.assertIn(shown.splitlines()[-1], self.shown())
-            view = self.driver.execute_script("""
+            view = self.engine.script("""
                 const r = document.getElementById("eingabe")
                     .getBoundingClientRect();
                 return [innerWidth, innerHeight, navigator.maxTouchPoints,
@@ -203,14 +255,82 @@ class Browser(unittest.TestCase):
         # the menu again, leaves the result there; a tap goes on.
         steps, shown = DRIVEN[0]
         with self.phone(360, 400):
-            self.open()
+            self.open(PAGE.resolve().as_uri())
             self.drive(steps)
             self.touch(*[(180, y) for y in range(100, 361, 20)])
             time.sleep(0.3)
             self.assertEqual(self.shown(), echoed(steps, shown))
             self.touch((180, 200))
-            until(lambda: self.shown() == MENU.decode("cp1252"),
-                  f"the tap did not go on: {self.shown()!r}")
+            self.fresh()
+
+    def test_installable(self):
+        self.open(self.serve().url + PAGE.name)
+        self.controlled()
+        self.assertEqual(self.engine.cdp("Page.getInstallabilityErrors", {}),
+                         {"installabilityErrors": []})
+        manifest = self.engine.cdp("Page.getAppManifest", {})
+        self.assertEqual(manifest["errors"], [])
+        data = json.loads(manifest["data"])
+        self.assertEqual(
+            {k: data[k] for k in MANIFEST}, MANIFEST)
+        self.assertTrue(data["short_name"])
+        # Each icon as large as it says; a maskable one's sign inside the
+        # circle that every mask keeps, four fifths of its width.
+        for icon in data["icons"] + [{"src": "icons/apple-touch-icon.png",
+                                      "sizes": "180x180"}]:
+            with self.subTest(icon["src"]):
+                width, height, reach = self.engine.script(MEASURE,
+                                                          icon["src"])
+                self.assertEqual(f"{width}x{height}", icon["sizes"])
+                if icon.get("purpose") == "maskable":
+                    self.assertLessEqual(reach, 0.4 * width)
+
+
+# What the manifest must say, among the rest: what the app is called, in
+# which language, where it starts and which folder it keeps to, as a
+# window of its own, in the console's colours.
+MANIFEST = {
+    "name": "Elektro-Rechner",
+    "lang": "de",
+    "id": "ohmrechner",
+    "start_url": "ohmrechner.html",
+    "scope": "./",
+    "display": "standalone",
+    "background_color": "#0c0c0c",
+    "theme_color": "#0c0c0c",
+}
+
+# An image's width and height, and how far from its centre a pixel
+# differs from the corner's colour.
+MEASURE = """
+const image = new Image();
+image.src = arguments[0];
+return image.decode().then(() => {
+    const { naturalWidth: w, naturalHeight: h } = image;
+    const canvas = document.createElement("canvas");
+    canvas.width = w;
+    canvas.height = h;
+    const draw = canvas.getContext("2d");
+    draw.drawImage(image, 0, 0);
+    const px = draw.getImageData(0, 0, w, h).data;
+    let reach = 0;
+    for (let i = 0; i < px.length; i += 4) {
+        if (Math.abs(px[i] - px[0]) + Math.abs(px[i + 1] - px[1])
+            + Math.abs(px[i + 2] - px[2]) > 24) {
+            const x = (i / 4) % w + 0.5, y = Math.floor(i / 4 / w) + 0.5;
+            reach = Math.max(reach, Math.hypot(x - w / 2, y - h / 2));
+        }
+    }
+    return [w, h, reach];
+});"""
+
+
+class Firefox(Browser, unittest.TestCase):
+    start = engines.Firefox
+
+
+class WebKit(Browser, unittest.TestCase):
+    start = engines.WebKit
 
 
 class Page(unittest.TestCase):
