@@ -18,6 +18,12 @@ from common import TOP
 warnings.filterwarnings("ignore", category=DeprecationWarning,
                         module="selenium")
 
+# Headless, as root; and nothing of Chromium's own may reach for a
+# network either.
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu",
+                  "--disable-background-networking", "--no-first-run",
+                  "--disable-component-update", "--disable-sync"]
+
 # What the page on screen loaded, as it saw it load.
 LOADED = """return performance.getEntriesByType("resource")
     .map((entry) => entry.name);"""
@@ -73,10 +79,7 @@ class Chromium(Selenium):
         from selenium.webdriver.chrome.service import Service
         options = webdriver.ChromeOptions()
         options.binary_location = "/usr/bin/chromium"
-        # Nothing of Chromium's own may reach for a network either.
-        for flag in ("--headless", "--no-sandbox", "--disable-gpu",
-                     "--disable-background-networking", "--no-first-run",
-                     "--disable-component-update", "--disable-sync"):
+        for flag in CHROMIUM_FLAGS:
             options.add_argument(flag)
         options.set_capability("goog:loggingPrefs",
                                {"browser": "ALL", "performance": "ALL"})
