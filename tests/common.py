@@ -208,6 +208,44 @@ UNREAD = [
 ]
 
 
+MiB = 1 << 20
+
+# Input no user means to type, and standard inputs a shell may hand over
+# (the third field).  Each must end by itself within a second.
+HOSTILE = [
+    (b"9" * 10 * MiB + b"\n", OUTSIDE),
+    (b"-" + b"9" * 10 * MiB + b"\n", OUTSIDE),
+    (b"1\n" + b"9" * 10 * MiB + b"\n2\n", "R = I = \nU = inf Volt\n"),
+    (b"4\n0." + b"0" * 10 * MiB + b"1\n1\n",
+     "U = I = \nP = 0.000000 Watt\n"),
+    (b"2\n1" + b"0" * 10 * MiB + b"\n1e38\n", "U = I = \nR = inf Ohm\n"),
+    (b" \t\n\r\v\f" * (2 * MiB), OUTSIDE),
+    (b"3" + b" " * 10 * MiB + b"1 4\n", "U = R = \nI = 0.250000 Ampere\n"),
+    (b"1 2 3" + b" x" * 5 * MiB, "R = I = \nU = 6.000000 Volt\n"),
+    (b"\0" + b"1\n2\n3\n", OUTSIDE),
+    (b"1\0\n2\n3\n", "R = I = \nU = nan Volt\n"),
+    (b"1\n2\x005\n3\n", "R = I = \nU = nan Volt\n"),
+    (b"1\n\0" * 1000, "R = I = \nU = nan Volt\n"),
+    (b"\xff\xfe1\n2\n3\n", OUTSIDE),
+    (b"4\n\xc3\x282\n3\n", "U = I = \nP = nan Watt\n"),
+    (b"4\n2\xe2\x82\n3\n", "U = I = \nP = nan Watt\n"),
+    (b"4\n1e99999999999999999999\n1\n", "U = I = \nP = inf Watt\n"),
+    (b"4\n-1e+2147483648\n1\n", "U = I = \nP = -inf Watt\n"),
+    (b"4\n1e-99999999999999999999\n1\n",
+     "U = I = \nP = 0.000000 Watt\n"),
+    (b"4\n1e" + b"9" * 10 * MiB + b"\n1\n", "U = I = \nP = inf Watt\n"),
+    (b"4294967297\n2\n3\n", OUTSIDE),
+    (b"-4294967295\n2\n3\n", OUTSIDE),
+    (b"0x100000003\n2\n3\n", OUTSIDE),
+    (b"18446744073709551617\n2\n3\n", OUTSIDE),
+    (b"-18446744073709551615\n2\n3\n", OUTSIDE),
+    (b"0x10000000000000001\n2\n3\n", OUTSIDE),
+    (b"", OUTSIDE, "<&-"),
+    (b"", OUTSIDE, "</"),
+    (b"", OUTSIDE, "</dev/null"),
+]
+
+
 class Piped(unittest.TestCase):
     def check_run(self, typed, shown, args=(), redirect="", timeout=30,
                   root=None):
