@@ -350,6 +350,9 @@ class Page(unittest.TestCase):
         policy = re.search(r'http-equiv="Content-Security-Policy" '
                            r'content="([^"]*)"', html)[1]
         self.assertIn("default-src 'none'", policy)
+        self.assertNotRegex(policy, "'unsafe-(inline|eval)'")
+        # A browser looks for the character set in the first 1024 bytes.
+        self.assertIn(b'<meta charset="utf-8">', html.encode()[:1024])
         # Nothing that points outside the page itself.
         self.assertEqual(re.findall(r'(?:src|href)="(?!data:)[^"]*"', html),
                          [])
