@@ -41,7 +41,8 @@ def debian_arch(path):
 
 ARCH = None if WINDOWS or not EXE else debian_arch(EXE)
 ENV = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LANG": "C.UTF-8",
-       **{k: v for k, v in os.environ.items() if k.startswith("WINE")}}
+       **{k: v for k, v in os.environ.items()
+          if k.startswith(("WINE", "QEMU_"))}}
 
 HEADING = "Wähle die Operation die du ausführen willst."
 MENU = (b"Elektro-Rechner: Spannung, Widerstand, Strom, Leistung\n"
@@ -74,7 +75,7 @@ if WINDOWS:
     # The command interpreter's own pause, as it shows through a pipe.
     CLOSING = plain(subprocess.run(EMULATOR + ["cmd", "/c", "Pause"],
                                    input=b"", env=ENV,
-                                   capture_output=True, timeout=60).stdout)
+                                   capture_output=True, timeout=300).stdout)
     assert CLOSING, "the command interpreter wrote no pause"
 else:
     CLOSING = PAUSE + b"\n"
