@@ -61,6 +61,9 @@ class Selenium:
     def click(self):
         self.driver.find_element("tag name", "main").click()
 
+    def resize(self, width, height):
+        self.driver.set_window_size(width, height)
+
     def errors(self):
         """Console messages above information; None where the driver
         cannot tell."""
@@ -172,6 +175,9 @@ class Firefox:
 
     def click(self):
         self.call("click")
+
+    def resize(self, width, height):
+        self.call("resize", width, height)
 
     def errors(self):
         return self.call("errors")

@@ -33,6 +33,7 @@ async function main() {
 			.then(() => page.keyboard.press("Enter")),
 		key: (name) => page.keyboard.press(name),
 		click: () => page.click("main"),
+		resize: (width, height) => page.setViewport({ width, height }),
 		errors: () => errors.splice(0),
 		requests: () => requests.splice(0),
 	};

@@ -39,6 +39,15 @@ ACKNOWLEDGE = [
 ]
 
 APP = PAGE.parent
+NAME = "return document.getElementById('eingabe').getAttribute('aria-label');"
+SIZES = [(1280, 800), (360, 640)]
+# axe-core's rules for WCAG 2.1 A and AA, and its best practices: what
+# they find wrong, by rule, with the places it found.
+AXE = ((TOP / "node_modules/axe-core/axe.min.js").read_text() + """
+return axe.run(document, {runOnly: {type: "tag", values: ["wcag2a",
+        "wcag2aa", "wcag21a", "wcag21aa", "best-practice"]}})
+    .then((result) => result.violations.map((rule) => rule.id + ": "
+        + rule.nodes.map((node) => node.target.join(" ")).join(", ")));""")
 SHOWN = "return document.getElementById('konsole').textContent;"
 # The caches of the app's worker, and the version of the page on screen.
 CACHES = """return caches.keys().then((names) =>
@@ -106,6 +115,9 @@ class Browser:
     def drive(self, steps):
         for prompt, answer in steps:
             self.wait(prompt)
+            # The field is named after what is asked: its line's text.
+            asked = prompt.decode("cp1252").rsplit("\n", 1)[-1].strip()
+            self.assertEqual(self.engine.script(NAME), asked or "Eingabe")
             self.engine.type(answer.decode().removesuffix("\n"))
             # Focused again after every line.
             self.assertTrue(self.focused())
@@ -142,6 +154,16 @@ class Browser:
                     self.fresh()
                     self.drive(DRIVEN[-1][0])
                     self.assertEqual(self.shown(), echoed(*DRIVEN[-1]))
+
+    def test_axe(self):
+        # At a desktop's size and a phone's, at the menu and at the pause.
+        for width, height in SIZES:
+            with self.subTest(size=f"{width}x{height}"):
+                self.engine.resize(width, height)
+                self.open(PAGE.resolve().as_uri())
+                self.assertEqual(self.engine.script(AXE), [])
+                self.drive(DRIVEN[0][0])
+                self.assertEqual(self.engine.script(AXE), [])
 
     def test_from_disk_asks_nothing(self):
         # No manifest, no worker: nothing a file could be asked for.
@@ -263,6 +285,45 @@ class Chromium(Browser, unittest.TestCase):
             self.touch((180, 200))
             self.fresh()
 
+    def test_layouts(self):
+        # The longest result line there is, as WCAG's layouts show it.
+        typed, shown = EDGES[-1]
+        cdp = self.engine.cdp
+        for name, metrics, media, style in LAYOUTS:
+            with self.subTest(name):
+                cdp("Emulation.setDeviceMetricsOverride", {
+                    "deviceScaleFactor": 1, "mobile": False, **metrics})
+                cdp("Emulation.setEmulatedMedia", {"features": media})
+                try:
+                    self.open(PAGE.resolve().as_uri())
+                    spacing = self.engine.script(SPACING, style)
+                    self.assertEqual(spacing == "normal", not style)
+                    self.drive([(MENU, typed.encode())])
+                    self.assertIn(shown.splitlines()[-1], self.shown())
+                    seen = self.engine.script(LAID_OUT)
+                finally:
+                    cdp("Emulation.clearDeviceMetricsOverride", {})
+                    cdp("Emulation.setEmulatedMedia", {"features": []})
+                # No scrolling sideways, nothing cut off, the field on
+                # screen and large enough for a finger.
+                self.assertLessEqual(seen["scroll"], seen["width"], seen)
+                self.assertLessEqual(seen["console"], seen["consoleBox"],
+                                     seen)
+                left, top, right, bottom = seen["field"]
+                self.assertTrue(0 <= left and right <= seen["width"], seen)
+                self.assertGreaterEqual(min(right - left, bottom - top), 24,
+                                        seen)
+                # Text, the field's line and its focus ring each stand out
+                # from the ground: 4.5 to 1 for text, 3 to 1 for the rest.
+                self.assertNotEqual(seen["colours"]["ring"], "none",
+                                    "no focus ring")
+                ground = seen["colours"]["ground"]
+                for part, least in (("text", 4.5), ("line", 3),
+                                    ("ring", 3)):
+                    self.assertGreaterEqual(
+                        contrast(seen["colours"][part], ground), least,
+                        (part, seen["colours"]))
+
     def test_installable(self):
         self.open(self.serve().url + PAGE.name)
         self.controlled()
@@ -284,6 +345,59 @@ class Chromium(Browser, unittest.TestCase):
                 self.assertEqual(f"{width}x{height}", icon["sizes"])
                 if icon.get("purpose") == "maskable":
                     self.assertLessEqual(reach, 0.4 * width)
+
+
+# WCAG's layouts: 320 CSS pixels wide; a 1280 by 800 window zoomed to
+# 200 %; text spaced out as 1.4.12 asks; and Windows' high contrast.
+LAYOUTS = [
+    ("320 px", {"width": 320, "height": 640}, [], ""),
+    ("200 %", {"width": 640, "height": 400, "deviceScaleFactor": 2}, [], ""),
+    ("text spacing", {"width": 1280, "height": 800}, [],
+     "* { line-height: 1.5 !important; letter-spacing: 0.12em !important;"
+     " word-spacing: 0.16em !important; } p { margin-bottom: 2em"
+     " !important; }"),
+    ("forced colours", {"width": 1280, "height": 800},
+     [{"name": "forced-colors", "value": "active"}], ""),
+]
+
+# A style of the user's own, as an extension would add it: the page's
+# policy lets no new style element in.  Says the console's letter spacing.
+SPACING = """if (arguments[0]) {
+    const sheet = new CSSStyleSheet();
+    sheet.replaceSync(arguments[0]);
+    document.adoptedStyleSheets = [sheet];
+}
+return getComputedStyle(document.getElementById("konsole")).letterSpacing;"""
+
+# How the page is laid out: its width and how wide it scrolls, the
+# console's text and box, the field's box, and the colours that matter.
+LAID_OUT = """
+const konsole = document.getElementById("konsole");
+const field = document.getElementById("eingabe");
+const r = field.getBoundingClientRect();
+const shown = getComputedStyle(field);
+const range = document.createRange();
+range.selectNodeContents(konsole);
+return {width: innerWidth, scroll: document.documentElement.scrollWidth,
+    console: range.getBoundingClientRect().right,
+    consoleBox: document.querySelector("main").getBoundingClientRect().right,
+    field: [r.left, r.top, r.right, r.bottom],
+    colours: {ground: getComputedStyle(document.documentElement)
+            .backgroundColor,
+        text: getComputedStyle(konsole).color,
+        line: shown.borderBottomColor, ring: shown.outlineStyle === "none"
+            ? "none" : shown.outlineColor}};"""
+
+
+def contrast(a, b):
+    """WCAG's contrast ratio of two CSS rgb() colours."""
+    def luminance(colour):
+        channels = [int(c) / 255 for c in re.findall(r"\d+", colour)[:3]]
+        lin = [c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
+               for c in channels]
+        return 0.2126 * lin[0] + 0.7152 * lin[1] + 0.0722 * lin[2]
+    light, dark = sorted([luminance(a), luminance(b)], reverse=True)
+    return (light + 0.05) / (dark + 0.05)
 
 
 # What the manifest must say, among the rest: what the app is called, in

@@ -8,6 +8,7 @@ import base64
 import hashlib
 import json
 import pathlib
+import re
 import shutil
 import sys
 
@@ -22,8 +23,13 @@ def digest(text):
     return "'sha256-" + base64.b64encode(sha).decode() + "'"
 
 
-style = (HERE / "ohmrechner.css").read_text()
-script = (HERE / "page.js").read_text()
+# The page goes without the comments of its style and script, which stand
+# in the tree for whoever reads them; every byte of it is loaded.
+style = re.sub(r"/\*.*?\*/\n+", "", (HERE / "ohmrechner.css").read_text(),
+               flags=re.S)
+script = "".join(line for line in
+                 (HERE / "page.js").read_text().splitlines(keepends=True)
+                 if not line.lstrip().startswith("//"))
 program = pathlib.Path(module).read_text()
 # Inline, a script must not end its element early.
 if "</script" in program + script:

@@ -5,6 +5,7 @@
 "use strict";
 
 const screen = document.getElementById("konsole");
+const news = document.getElementById("neu");
 const line = document.getElementById("zeile");
 const field = document.getElementById("eingabe");
 // The program writes Windows-1252; what is typed goes in as UTF-8, as a
@@ -18,26 +19,49 @@ let typed = new Uint8Array(0); // sent, and not yet read
 let reader = null; // a read that waits for a line
 let pausing = null; // the pause, waiting for a key
 let down = null; // where a pointer went down, until it comes up
+let said = ""; // written since the program last waited
 
 const host = {
 	write(fd, bytes) {
-		show(cp1252.decode(bytes));
+		const text = cp1252.decode(bytes);
+		said += text;
+		show(text);
 	},
 	read(fd, max) {
+		announce();
 		return new Promise((resolve) => {
 			reader = { max, resolve };
 			feed();
 		});
 	},
 	key() {
+		announce();
 		return new Promise((resolve) => {
 			pausing = resolve;
 		});
 	},
 };
 
+// What the program wrote is announced once, as one line, when it waits
+// for the user: the console itself is not live, lest a screen reader read
+// it all again, and a message of its own for each write would come in
+// pieces.  The echo of a typed line is not announced: the reader has said
+// each key as it was typed.
+function announce() {
+	if (said.trim() === "")
+		return;
+	const item = document.createElement("span");
+	item.textContent = said.replace(/\s+/g, " ").trim();
+	news.replaceChildren(item);
+	said = "";
+}
+
+// The field is named after the line that it stands on: what is asked.
 function show(text) {
 	screen.append(text);
+	const all = screen.textContent;
+	field.setAttribute("aria-label",
+		all.slice(all.lastIndexOf("\n") + 1).trim() || "Eingabe");
 	field.scrollIntoView({ block: "nearest" });
 }
 
