@@ -179,10 +179,16 @@ class Tarball(unittest.TestCase):
 # What a portable archive holds: for Windows, or the web page.
 ARCHIVED = {
     "exe": ["LICENSE.txt", "LIESMICH.txt", "ohmrechner.exe"],
-    "js": ["LICENSE", "icons/apple-touch-icon.png", "icons/icon-192.png",
-           "icons/icon-512.png", "icons/icon-maskable.png", "manifest.json",
+    "js": ["LICENSE", "barrierefreiheit.html", "icons/apple-touch-icon.png",
+           "icons/icon-192.png", "icons/icon-512.png", "icons/icon-maskable.png", "manifest.json",
            "ohmrechner.html", "sw.js"],
 }
+
+# What the accessibility statement must tell the host, among the rest: the
+# standards it is measured by, and where the host's own part goes.
+STATEMENT = ["BITV 2.0", "EN 301 549", "WCAG 2.1", "Stufe AA",
+             "Bekannte Einschränkungen", "Schlichtungsverfahren", "[Datum]",
+             "[Name der Stelle]"]
 
 # What the Windows readme must tell, among the rest: how to start the
 # program, how to get past SmartScreen, and how to check the download.
@@ -207,6 +213,9 @@ class Zip(unittest.TestCase):
         self.assertEqual(plain((folder / expected[0]).read_bytes()),
                          LICENCE.encode())
         if not WINDOWS:
+            statement = (folder / "barrierefreiheit.html").read_text()
+            for words in STATEMENT:
+                self.assertIn(words, statement)
             return
         # For Notepad: a BOM that says UTF-8, and CR LF line ends.
         text = (folder / "LIESMICH.txt").read_bytes()

@@ -40,7 +40,8 @@ ACKNOWLEDGE = [
 
 APP = PAGE.parent
 NAME = "return document.getElementById('eingabe').getAttribute('aria-label');"
-SIZES = [(1280, 800), (360, 640)]
+# A phone's, then a desktop's, at which the later tests go on.
+SIZES = [(360, 640), (1280, 800)]
 # axe-core's rules for WCAG 2.1 A and AA, and its best practices: what
 # they find wrong, by rule, with the places it found.
 AXE = ((TOP / "node_modules/axe-core/axe.min.js").read_text() + """
@@ -156,7 +157,7 @@ class Browser:
                     self.assertEqual(self.shown(), echoed(*DRIVEN[-1]))
 
     def test_axe(self):
-        # At a desktop's size and a phone's, at the menu and at the pause.
+        # At a phone's size and a desktop's, at the menu and at the pause.
         for width, height in SIZES:
             with self.subTest(size=f"{width}x{height}"):
                 self.engine.resize(width, height)

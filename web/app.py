@@ -55,12 +55,16 @@ shutil.rmtree(folder, ignore_errors=True)
 (folder / "ohmrechner.html").write_text(page)
 shutil.copy(HERE / "manifest.json", folder)
 shutil.copy(TOP / "LICENSE", folder)
+# A template for the host, who fills it in and publishes it.
+shutil.copy(HERE / "barrierefreiheit.html", folder)
 for png in sorted((HERE / "icons").glob("*.png")):
     shutil.copy(png, folder / "icons")
 
-# What the worker keeps: all but the licence, and itself.
+# What the worker keeps: the app, not the licence or the template, nor
+# itself.
 files = sorted(str(f.relative_to(folder)) for f in folder.rglob("*")
-               if f.is_file() and f.name != "LICENSE")
+               if f.is_file()
+               and f.name not in ("LICENSE", "barrierefreiheit.html"))
 release = hashlib.sha256()
 for name in files:
     release.update(name.encode() + b"\0" + (folder / name).read_bytes())
