@@ -19,6 +19,7 @@ import unittest
 DIR = pathlib.Path(os.environ.get("OHMRECHNER_IA32_DIR", "ia32"))
 PROBE = DIR / "probe"
 STATE = DIR / "state.json"
+# Elsewhere only where the tests make `up` refuse.
 BINFMT = pathlib.Path(os.environ.get("OHMRECHNER_BINFMT",
                                      "/proc/sys/fs/binfmt_misc"))
 ENTRY = BINFMT / "ohmrechner-i386"

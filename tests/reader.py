@@ -55,6 +55,7 @@ class Desktop:
         self.folder = pathlib.Path(tempfile.mkdtemp())
         self.log = self.folder / "spoken"
         self.log.touch()
+        self.socket = self.folder / "speechd.sock"
         self.started = []
         run = self.folder / "run"
         run.mkdir(mode=0o700)
@@ -69,7 +70,7 @@ class Desktop:
                     "HOME": str(self.folder), "XDG_RUNTIME_DIR": str(run),
                     "LANG": "C.UTF-8", "GSETTINGS_BACKEND": "memory",
                     "GNOME_ACCESSIBILITY": "1",
-                    "SPEECHD_ADDRESS": f"unix_socket:{self.folder}/speechd.sock"}
+                    "SPEECHD_ADDRESS": f"unix_socket:{self.socket}"}
         try:
             self.env["DISPLAY"] = ":" + self.first_line(
                 ["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen",
@@ -79,8 +80,7 @@ class Desktop:
             self.env["DBUS_SESSION_BUS_ADDRESS"] = self.first_line(
                 ["dbus-daemon", "--session", "--nofork", "--print-address=1"])
             self.start(["speech-dispatcher", "-s", "-C", conf, "-c",
-                        "unix_socket", "-S", f"{self.folder}/speechd.sock",
-                        "-t", "0"])
+                        "unix_socket", "-S", self.socket, "-t", "0"])
             self.start(["orca", "--replace"])
             self.wait_for("Screen reader on", timeout=60)
         except BaseException:
