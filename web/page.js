@@ -28,7 +28,8 @@ const host = {
 		show(text);
 	},
 	read(fd, max) {
-		announce();
+		if (typed.length === 0)
+			announce();
 		return new Promise((resolve) => {
 			reader = { max, resolve };
 			feed();
@@ -42,10 +43,10 @@ const host = {
 	},
 };
 
-// What the program wrote is announced once, as one line, when it waits
-// for the user: the console itself is not live, lest a screen reader read
-// it all again, and a message of its own for each write would come in
-// pieces.  The echo of a typed line is not announced: the reader has said
+// What the program wrote is announced once, as one line, when it comes
+// to wait for the user: the console itself is not live, lest a screen
+// reader read it all again, and a message of its own for each write
+// would come in pieces.  The echo of a typed line is not announced: the reader has said
 // each key as it was typed.
 function announce() {
 	if (said.trim() === "")
