@@ -83,9 +83,10 @@ class Options(Piped):
 
 class BadInput(Piped):
     def check(self, typed, shown=None, redirect=""):
-        # Wine alone may take a good part of a second to start.
+        # Wine alone may take a good part of a second to start, and
+        # several under qemu-user on a busy machine.
         self.check_run(typed, shown, redirect=redirect,
-                       timeout=5 if EMULATOR else 1)
+                       timeout=15 if EMULATOR else 1)
 
     def test_hostile_input(self):
         for typed, shown, *redirect in HOSTILE:
