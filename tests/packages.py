@@ -12,6 +12,7 @@ import tarfile
 import tempfile
 import unittest
 
+import wineup
 from common import (ARCH, EMULATOR, ENV, EXE, LICENCE, PACKAGES, UNPACKED,
                     VERSION, WINDOWS, WORKED, plain, readelf, screen,
                     versions)
@@ -262,6 +263,7 @@ class Installer(unittest.TestCase):
                 subprocess.run(["wineserver", "-w"], env=env, timeout=120)
 
             try:
+                wineup.up(env, lasting=False)
                 silently(setup)
                 where = re.search(r"InstallLocation\s+REG_SZ\s+(.*?)\r?$",
                                   wine("reg", "query", self.KEY).stdout
@@ -282,4 +284,4 @@ class Installer(unittest.TestCase):
                 self.assertNotEqual(wine("reg", "query", self.KEY)
                                     .returncode, 0)
             finally:
-                subprocess.run(["wineserver", "-k"], env=env)
+                wineup.down(env)

@@ -1,0 +1,76 @@
+"""A Wine prefix with a lasting server, WINEPREFIX's: for the Windows
+tests, made once before they run side by side, and every Wine process of
+it ended after them (wineup.py up | wineup.py down); for the installer's
+test, a new one alone.
+
+A lasting server spares each run the server's start-up; Wine's own
+services start with it, lest they hold a test's pipes open, and the first
+program after that start, the slowest of all, runs here too.  Under
+qemu-user, Wine's server or one of its services now and then dies as it
+starts and leaves the rest waiting for ever: so each step is bounded, and
+a try that fails is cleared away whole before the next."""
+
+import os
+import pathlib
+import signal
+import subprocess
+import sys
+
+# The prefix, until its server has ended; then the lasting server.
+STEPS = [["wineboot", "--init"], ["wineserver", "-w"], ["wineserver", "-p"],
+         ["wineboot"], ["wine", "cmd", "/c", "exit"]]
+TRIES = 3
+
+
+def ours(env):
+    """The processes that run in env's prefix, whatever became of the
+    server they would ask to end."""
+    mark = f"WINEPREFIX={env['WINEPREFIX']}".encode()
+    for proc in pathlib.Path("/proc").iterdir():
+        try:
+            if proc.name.isdigit() and mark in (
+                    proc / "environ").read_bytes().split(b"\0"):
+                yield int(proc.name)
+        except OSError:
+            pass
+
+
+def down(env=os.environ):
+    subprocess.run(["wineserver", "-k"], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=60)
+    for pid in ours(env):
+        if pid != os.getpid():
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+
+
+def up(env=os.environ, lasting=True):
+    for _ in range(TRIES):
+        down(env)
+        try:
+            for argv in STEPS if lasting else STEPS[:2]:
+                subprocess.run(argv, env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=150,
+                               check=True)
+            return
+        except (subprocess.CalledProcessError,
+                subprocess.TimeoutExpired) as e:
+            print(f"wineup.py: {' '.join(e.cmd)} failed; trying again",
+                  file=sys.stderr)
+    down(env)
+    raise RuntimeError(f"Wine did not start in {TRIES} tries")
+
+
+if __name__ == "__main__":
+    verb, = sys.argv[1:]
+    try:
+        if verb == "up":
+            up()
+        else:
+            down()
+    except RuntimeError as e:
+        sys.exit(f"wineup.py: {e}")
