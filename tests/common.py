@@ -340,6 +340,12 @@ def versions(path):
     return {"page": re.search(rb"\(ohmrechner\) (\S+)\n", data)[1].decode()}
 
 
+# An X server of a test's own, on no network; it names its display on
+# standard output.
+XVFB = ["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
+        "1280x800x24"]
+
+
 def until(ready, failure, timeout=10):
     deadline = time.monotonic() + timeout
     while not (result := ready()):

@@ -12,7 +12,7 @@ import subprocess
 import threading
 import warnings
 
-from common import TOP
+from common import TOP, XVFB
 
 # Debian's selenium warns of its own defaults.
 warnings.filterwarnings("ignore", category=DeprecationWarning,
@@ -113,14 +113,10 @@ class WebKit(Selenium):
 
     def __init__(self):
         from selenium import webdriver
-        read, write = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write), "-nolisten", "tcp",
-             "-screen", "0", "1280x800x24"], pass_fds=[write],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as display:
-            os.environ["DISPLAY"] = ":" + display.readline().strip()
+        self.xvfb = subprocess.Popen(XVFB, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+        with self.xvfb.stdout as display:
+            os.environ["DISPLAY"] = ":" + display.readline().decode().strip()
         options = webdriver.WebKitGTKOptions()
         options.binary_location, = glob.glob(
             "/usr/lib/*/webkit2gtk-4.1/MiniBrowser")

@@ -15,7 +15,7 @@ import tempfile
 import time
 import unittest
 
-from common import EXE, PAGE, until
+from common import EXE, PAGE, XVFB, until
 
 MENU = ["1 = Spannung berechnen (U = R * I)",
         "2 = Widerstand berechnen (R = U / I)",
@@ -83,9 +83,7 @@ class Desktop:
                     "GNOME_ACCESSIBILITY": "1",
                     "SPEECHD_ADDRESS": f"unix_socket:{self.socket}"}
         try:
-            self.env["DISPLAY"] = ":" + self.first_line(
-                ["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen",
-                 "0", "1280x800x24"])
+            self.env["DISPLAY"] = ":" + self.first_line(XVFB)
             # Services the bus starts, GNOME Terminal's among them, take
             # its environment.
             self.env["DBUS_SESSION_BUS_ADDRESS"] = self.first_line(
