@@ -4,8 +4,10 @@ the folder."""
 
 import os
 import pathlib
+import re
 import shutil
 import subprocess
+import tarfile
 import tempfile
 import unittest
 
@@ -19,7 +21,11 @@ ARTIFACTS = sorted(
     + [f"ohmrechner-{VERSION}-linux-{cpu}.tar.gz"
        for cpu in ("x86_64", "aarch64", "armv7")]
     + [f"ohmrechner-{VERSION}-{name}"
-       for name in ("win32.zip", "win32-setup.exe", "web.zip")])
+       for name in ("win32.zip", "win32-setup.exe", "web.zip")]
+    + [f"ohmrechner-{VERSION}.tar.gz", f"ohmrechner-{VERSION}.buildinfo"])
+SOURCE = RELEASE / f"ohmrechner-{VERSION}.tar.gz"
+# Each signature, and what it signs.
+SIGNED = {"SHA256SUMS.asc": "SHA256SUMS", SOURCE.name + ".asc": SOURCE.name}
 
 
 def changed(path):
@@ -42,17 +48,23 @@ def unzipped(archive, name, into):
 class Version(unittest.TestCase):
     """What is written by hand must follow the build's version."""
 
-    def test_changelog(self):
-        newest = subprocess.run(
-            ["dpkg-parsechangelog", "-l", TOP / "pkg/linux/changelog",
-             "-SVersion"], capture_output=True, text=True, check=True)
-        self.assertEqual(newest.stdout.strip(), VERSION)
+    def test_changelogs(self):
+        # Debian's own packaging is not in the source tarball; where it
+        # is, its upstream version follows too.
+        for log in ("pkg/linux/changelog", "debian/changelog")[
+                :1 + (TOP / "debian").exists()]:
+            with self.subTest(log):
+                newest = subprocess.run(
+                    ["dpkg-parsechangelog", "-l", TOP / log, "-SVersion"],
+                    capture_output=True, text=True, check=True)
+                self.assertEqual(newest.stdout.strip().split("-")[0],
+                                 VERSION)
 
 
 class Release(unittest.TestCase):
     def test_folder(self):
         names = sorted(p.name for p in RELEASE.iterdir())
-        signed = ["SHA256SUMS.asc"] if "SHA256SUMS.asc" in names else []
+        signed = list(SIGNED) if "SHA256SUMS.asc" in names else []
         self.assertEqual(names, sorted(ARTIFACTS + ["SHA256SUMS"] + signed))
 
     def test_sums(self):
@@ -69,20 +81,50 @@ class Release(unittest.TestCase):
                            cwd=bad.parent, capture_output=True)
         self.assertNotEqual(p.returncode, 0)
 
-    def test_signature(self):
-        signature = RELEASE / "SHA256SUMS.asc"
-        if not signature.exists():
+    def test_signatures(self):
+        if not (RELEASE / "SHA256SUMS.asc").exists():
             self.skipTest("made without a signing key")
-        self.assertTrue(signature.read_text().startswith(
-            "-----BEGIN PGP SIGNATURE-----\n"))
-        verify = ["gpg", "--batch", "--verify", signature]
-        p = subprocess.run(verify + [RELEASE / "SHA256SUMS"],
-                           capture_output=True)
-        self.assertEqual(p.returncode, 0, p.stderr)
-        bad = changed(RELEASE / "SHA256SUMS")
-        self.addCleanup(shutil.rmtree, bad.parent)
-        p = subprocess.run(verify + [bad], capture_output=True)
-        self.assertNotEqual(p.returncode, 0)
+        for asc, name in SIGNED.items():
+            with self.subTest(asc):
+                signature = RELEASE / asc
+                self.assertTrue(signature.read_text().startswith(
+                    "-----BEGIN PGP SIGNATURE-----\n"))
+                verify = ["gpg", "--batch", "--verify", signature]
+                p = subprocess.run(verify + [RELEASE / name],
+                                   capture_output=True)
+                self.assertEqual(p.returncode, 0, p.stderr)
+                bad = changed(RELEASE / name)
+                self.addCleanup(shutil.rmtree, bad.parent)
+                p = subprocess.run(verify + [bad], capture_output=True)
+                self.assertNotEqual(p.returncode, 0)
+
+    def test_source(self):
+        # The commit's tree, less what only git, CI and the release
+        # machinery need, and less Debian's own folder.
+        with tarfile.open(SOURCE) as t:
+            names = {m.name.split("/", 1)[1] for m in t.getmembers()
+                     if "/" in m.name}
+        tracked = set(subprocess.run(
+            ["git", "ls-files"], cwd=TOP, capture_output=True, text=True,
+            check=True).stdout.split())
+        left_out = tracked - names
+        self.assertIn("CMakeLists.txt", names)
+        self.assertEqual({n.split("/")[0] if n.startswith(
+            (".ci/", "debian/")) else n for n in left_out},
+            {".ci", "debian", ".gitattributes", ".gitignore",
+             "tools/release", "tools/reproduce", "tools/buildinfo",
+             "tools/debian", "tools/distcheck"})
+
+    def test_buildinfo(self):
+        info = (RELEASE / f"ohmrechner-{VERSION}.buildinfo").read_text()
+        commit = subprocess.run(["git", "rev-parse", "HEAD"], cwd=TOP,
+                                capture_output=True, text=True, check=True)
+        self.assertIn(f"\nCommit: {commit.stdout}", info)
+        self.assertRegex(info, r"\nSource-Date-Epoch: \d+\n")
+        self.assertRegex(info, r"\nBuild-Distribution: \w+ \d+\.\d+\n")
+        for tool in ("gcc-12", "binutils", "mingw-w64-i686-dev", "nsis",
+                     "emscripten", "cmake", "dpkg"):
+            self.assertRegex(info, rf"\n {re.escape(tool)} \(= [^)]+\)")
 
     def test_one_version(self):
         with tempfile.TemporaryDirectory() as into:
