@@ -15,6 +15,7 @@ import pathlib
 import signal
 import subprocess
 import sys
+import tempfile
 
 # The prefix, until its server has ended; then the lasting server.
 STEPS = [["wineboot", "--init"], ["wineserver", "-w"], ["wineserver", "-p"],
@@ -48,21 +49,28 @@ def down(env=os.environ):
 
 
 def up(env=os.environ, lasting=True):
-    for _ in range(TRIES):
+    # Wine's output goes to a file, not a pipe, which the services it
+    # leaves running would hold open.
+    with tempfile.TemporaryFile() as log:
+        for _ in range(TRIES):
+            down(env)
+            log.truncate(0)
+            try:
+                for argv in STEPS if lasting else STEPS[:2]:
+                    subprocess.run(argv, env=env, stdin=subprocess.DEVNULL,
+                                   stdout=log, stderr=log, timeout=150,
+                                   check=True)
+                return
+            except (subprocess.CalledProcessError,
+                    subprocess.TimeoutExpired) as e:
+                print(f"wineup.py: {' '.join(e.cmd)} failed; trying again",
+                      file=sys.stderr)
         down(env)
-        try:
-            for argv in STEPS if lasting else STEPS[:2]:
-                subprocess.run(argv, env=env, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, timeout=150,
-                               check=True)
-            return
-        except (subprocess.CalledProcessError,
-                subprocess.TimeoutExpired) as e:
-            print(f"wineup.py: {' '.join(e.cmd)} failed; trying again",
-                  file=sys.stderr)
-    down(env)
-    raise RuntimeError(f"Wine did not start in {TRIES} tries")
+        # What Wine itself said in the last try, for the test's log.
+        log.seek(0)
+        said = log.read().decode(errors="replace")
+    raise RuntimeError(f"Wine did not start in {TRIES} tries; in the last "
+                       f"it said:\n{said}")
 
 
 if __name__ == "__main__":
