@@ -15,20 +15,12 @@ from common import ENV, TOP, readelf
 CMAKE = os.environ.get("CMAKE_COMMAND", "cmake")
 
 # Each build type a distribution may pass, with dpkg-buildflags' flags
-# or none, and whether the program then has checked libc calls: wherever
-# the build is optimised.
-BUILDS = [
-    ("None", False, False),
-    ("", False, False),
-    ("Release", False, True),
-    ("RelWithDebInfo", False, True),
-    ("Debug", False, False),
-    ("None", True, True),
-    ("", True, True),
-    ("Release", True, True),
-    ("RelWithDebInfo", True, True),
-    ("Debug", True, True),
-]
+# (-O2) or none, and whether the program then has checked libc calls:
+# wherever the build is optimised.
+BUILDS = [(build_type, dpkg, dpkg or build_type in ("Release",
+                                                   "RelWithDebInfo"))
+          for build_type in ("None", "", "Release", "RelWithDebInfo", "Debug")
+          for dpkg in (False, True)]
 
 
 def buildflags():
