@@ -24,3 +24,10 @@ endif()
 if(CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
 	set(ENV{DEB_HOST_ARCH} ${CPACK_DEBIAN_PACKAGE_ARCHITECTURE})
 endif()
+# makensis signs the installer, and the uninstaller it writes into it,
+# with the same script.
+if(CPACK_GENERATOR STREQUAL "NSIS" AND
+		NOT "$ENV{OHMRECHNER_AUTHENTICODE_P12}" STREQUAL "")
+	set(sign "'\"${CMAKE_COMMAND}\" -P \"${CMAKE_CURRENT_LIST_DIR}/sign.cmake\" \"%1\"' = 0")
+	set(CPACK_OHMRECHNER_SIGNING "!finalize ${sign}\n!uninstfinalize ${sign}")
+endif()

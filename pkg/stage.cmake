@@ -5,3 +5,10 @@ file(GLOB_RECURSE staged LIST_DIRECTORIES true
 file(CHMOD ${CPACK_TEMPORARY_DIRECTORY} ${staged} DIRECTORY_PERMISSIONS
 	OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
 	WORLD_READ WORLD_EXECUTE)
+# Signed before it goes into any package, so that the program installed
+# carries the signature too.
+if(EXISTS ${CPACK_TEMPORARY_DIRECTORY}/ohmrechner.exe)
+	execute_process(COMMAND ${CMAKE_COMMAND} -P
+		${CMAKE_CURRENT_LIST_DIR}/sign.cmake
+		${CPACK_TEMPORARY_DIRECTORY}/ohmrechner.exe COMMAND_ERROR_IS_FATAL ANY)
+endif()

@@ -1,0 +1,212 @@
+"""The Windows Installer package as school IT deploys it: read offline
+with msitools, then installed, upgraded, repaired, refused and removed
+silently by Wine's msiexec, in a Windows of its own."""
+
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import wineup
+from common import (EMULATOR, ENV, PACKAGES, TOP, VERSION, WORKED, plain,
+                    screen)
+from packages import link_target
+
+# As the README prints it, for every version to come.
+UPGRADE_CODE = "{3F9D2A01-6D00-4F7B-B3BA-B8E8EBE2DF5D}"
+EARLIER = "0.9.0"
+EXE = r"C:\Program Files\ohmrechner\ohmrechner.exe"
+# Windows Installer's "fatal error", 1603, as Wine's exit status has it:
+# its low eight bits.
+REFUSED = 1603 & 0xff
+# setup.exe stopped by its own script.
+ABORTED = 2
+
+
+def table(msi, name):
+    """A table's rows, as msiinfo exports them, below its three heads."""
+    out = subprocess.run(["msiinfo", "export", msi, name], check=True,
+                         capture_output=True, text=True).stdout
+    return [tuple(line.split("\t")) for line in out.splitlines()[3:]]
+
+
+def properties(msi):
+    return dict(table(msi, "Property"))
+
+
+def summary(msi):
+    out = subprocess.run(["msiinfo", "export", msi, "_SummaryInformation"],
+                         check=True, capture_output=True, text=True).stdout
+    return dict(line.split("\t", 1) for line in out.splitlines()[3:])
+
+
+def earlier(folder):
+    """This source's package with an earlier version: the one to
+    upgrade from."""
+    src = pathlib.Path(folder, "src")
+    shutil.copytree(TOP, src, ignore=shutil.ignore_patterns(
+        ".git", "build", "node_modules"))
+    lists = src / "CMakeLists.txt"
+    lists.write_text(lists.read_text().replace(
+        f"project(ohmrechner VERSION {VERSION}",
+        f"project(ohmrechner VERSION {EARLIER}"))
+    cmake = os.environ["CMAKE_COMMAND"]
+    for argv in ([cmake, "-S", src, "-B", src / "b", "-DBUILD_TESTING=OFF",
+                  "-DCMAKE_BUILD_TYPE=Release", "--toolchain",
+                  src / "cmake/i686-w64-mingw32.cmake"],
+                 [cmake, "--build", src / "b"],
+                 [os.environ["CPACK_COMMAND"], "-G", "ZIP", "-B",
+                  src / "out", "--config", src / "b/CPackConfig.cmake"]):
+        subprocess.run(argv, check=True, capture_output=True)
+    return src / f"out/ohmrechner-{EARLIER}-win32.msi"
+
+
+class Msi(unittest.TestCase):
+    KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.msi, = PACKAGES.glob("*.msi")
+        cls.folder = tempfile.mkdtemp()
+        cls.earlier = earlier(cls.folder)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder)
+
+    def test_tables(self):
+        got = properties(self.msi)
+        for name, value in (("ALLUSERS", "1"), ("UpgradeCode", UPGRADE_CODE),
+                            ("ProductLanguage", "1031"),
+                            ("ProductVersion", VERSION)):
+            self.assertEqual(got.get(name), value, name)
+        # Every earlier version is replaced, with its features; a later
+        # one is only found, and refuses this one.
+        self.assertEqual(
+            sorted((r[0], r[1], r[2], r[4], r[6])
+                   for r in table(self.msi, "Upgrade")),
+            [(UPGRADE_CODE, "", VERSION, "1", "WIX_UPGRADE_DETECTED"),
+             (UPGRADE_CODE, VERSION, "", "2", "WIX_DOWNGRADE_DETECTED")])
+        steps = {r[0]: int(r[2]) for r in table(self.msi,
+                                                "InstallExecuteSequence")}
+        self.assertLess(steps["InstallValidate"],
+                        steps["RemoveExistingProducts"])
+        self.assertLess(steps["RemoveExistingProducts"],
+                        steps["InstallInitialize"])
+        info = summary(self.msi)
+        self.assertEqual(info["7"], "Intel;1031")
+        self.assertEqual(info["12"], info["13"])
+        # Another version is another product, and another package.
+        before = properties(self.earlier)
+        self.assertEqual(before["UpgradeCode"], UPGRADE_CODE)
+        self.assertNotEqual(before["ProductCode"], got["ProductCode"])
+        self.assertNotEqual(summary(self.earlier)["9"], info["9"])
+
+    def test_deploy(self):
+        setup, = PACKAGES.glob("*-setup.exe")
+        code = properties(self.msi)["ProductCode"]
+        with tempfile.TemporaryDirectory() as prefix:
+            env = dict(ENV, WINEPREFIX=prefix)
+            drive = pathlib.Path(prefix, "drive_c")
+            folder = drive / "Program Files/ohmrechner"
+
+            def wine(*argv, typed=b""):
+                p = subprocess.run(EMULATOR + list(argv), input=typed,
+                                   env=env, capture_output=True,
+                                   timeout=300)
+                # setup.exe's uninstaller goes on from a copy of itself.
+                subprocess.run(["wineserver", "-w"], env=env, timeout=300)
+                return p
+
+            def entries():
+                """The installed programs' list, as name: values."""
+                out = wine("reg", "query", self.KEY, "/s").stdout.decode()
+                found = {}
+                for block in out.replace("\r\n", "\n").split("\n\n"):
+                    values = dict(re.findall(r"^ +(\S+) +REG_\w+ +(.*)$",
+                                             block, re.M))
+                    if values.get("DisplayName") == "Elektro-Rechner":
+                        found[block.strip().split("\n")[0]] = values
+                return found
+
+            def installed():
+                if not (folder / "ohmrechner.exe").exists():
+                    return None
+                said = wine(EXE, "--version").stdout.decode()
+                return re.search(r"\d+\.\d+\.\d+", said)[0]
+
+            msiexec = lambda *a: wine("msiexec", *a, "/qn", "/l*v",
+                                      r"C:\msi.log")
+            lose = lambda: (folder / "ohmrechner.exe").unlink()
+            logged = lambda: self.assertRegex(
+                (drive / "msi.log").read_text(errors="replace"),
+                r"Action ended [\d:]+: INSTALL\. Return value 1\.")
+            # What school IT does, in order: what comes first, what it
+            # runs and the status, the version of the program then there
+            # and the entries for it in the list of installed programs,
+            # and what else must hold.
+            steps = [
+                ("install the earlier", None,
+                 lambda: msiexec("/i", self.earlier), 0, EARLIER, 1, logged),
+                ("upgrade", None, lambda: msiexec("/i", self.msi), 0,
+                 VERSION, 1, lambda: self.check_installed(wine, drive, code,
+                                                          entries())),
+                ("downgrade", None, lambda: msiexec("/i", self.earlier),
+                 REFUSED, VERSION, 1, None),
+                ("setup.exe beside", None, lambda: wine(setup, "/S"),
+                 ABORTED, VERSION, 1, None),
+                ("repair", lose, lambda: msiexec("/i", self.msi), 0,
+                 VERSION, 1, None),
+                ("remove", None, lambda: msiexec("/x", code), 0, None, 0,
+                 lambda: self.check_removed(wine, drive, code)),
+                ("beside setup.exe", lambda: wine(setup, "/S"),
+                 lambda: msiexec("/i", self.msi), REFUSED, VERSION, 1, None),
+            ]
+            try:
+                wineup.up(env, lasting=False)
+                for what, before, act, status, version, listed, then in steps:
+                    with self.subTest(what):
+                        if before:
+                            before()
+                        self.assertEqual(act().returncode, status)
+                        self.assertEqual(installed(), version)
+                        self.assertEqual(len(entries()), listed)
+                        if then:
+                            then()
+            finally:
+                wineup.down(env)
+
+    def check_installed(self, wine, drive, code, entries):
+        exe = EXE
+        p = wine(exe, typed=b"2\n10\n3\n")
+        self.assertEqual((p.returncode, plain(p.stdout)),
+                         (0, screen(WORKED[1][1])))
+        # Windows puts the entry into the common Start menu, as
+        # ALLUSERS=1 asks; Wine into the user's.
+        link, = [*drive.glob("ProgramData/Microsoft/Windows/Start Menu/"
+                             "Programs/Elektro-Rechner.lnk"),
+                 *drive.glob("users/*/AppData/Roaming/Microsoft/Windows/"
+                             "Start Menu/Programs/Elektro-Rechner.lnk")]
+        self.assertEqual(link_target(link.read_bytes()), exe)
+        entry, = entries.values()
+        for name, value in (("DisplayVersion", VERSION),
+                            ("Publisher", "ohmrechner maintainers"),
+                            ("InstallLocation", exe.rsplit("\\", 1)[0] + "\\"),
+                            ("Language", "0x407"), ("NoModify", "0x1")):
+            self.assertEqual(entry.get(name), value, name)
+        self.assertRegex(entry.get("URLInfoAbout", ""), r"^https://")
+        self.assertEqual(entry.get("HelpLink"), entry["URLInfoAbout"])
+        self.assertIn(f"/X{code}", entry["UninstallString"])
+        # Windows names the icon in DisplayIcon; Wine only keeps it.
+        self.assertTrue((drive / f"windows/Installer/{code}/"
+                         "ohmrechner.ico").exists())
+
+    def check_removed(self, wine, drive, code):
+        left = [p for p in drive.rglob("*") if re.search(
+            r"ohmrechner|Elektro-Rechner|" + re.escape(code), str(p), re.I)]
+        self.assertEqual(left, [])
+        self.assertNotEqual(wine("reg", "query",
+                                 r"HKLM\Software\ohmrechner").returncode, 0)
