@@ -21,7 +21,7 @@ ARTIFACTS = sorted(
     + [f"ohmrechner-{VERSION}-linux-{cpu}.tar.gz"
        for cpu in ("x86_64", "aarch64", "armv7")]
     + [f"ohmrechner-{VERSION}-{name}"
-       for name in ("win32.zip", "win32-setup.exe", "web.zip")]
+       for name in ("win32.zip", "win32-setup.exe", "win32.msi", "web.zip")]
     + [f"ohmrechner-{VERSION}.tar.gz", f"ohmrechner-{VERSION}.buildinfo"])
 SOURCE = RELEASE / f"ohmrechner-{VERSION}.tar.gz"
 # Each signature, and what it signs.
@@ -43,6 +43,26 @@ def unzipped(archive, name, into):
                    check=True)
     found, = pathlib.Path(into).glob(f"*/{name}")
     return found
+
+
+def windows_files(into):
+    """Each Windows file that a certificate signs: the installers, and
+    the programs as each package puts them down."""
+    into = pathlib.Path(into)
+    setup = RELEASE / f"ohmrechner-{VERSION}-win32-setup.exe"
+    msi = RELEASE / f"ohmrechner-{VERSION}-win32.msi"
+    subprocess.run(["7z", "x", f"-o{into}/setup", setup, "ohmrechner.exe",
+                    "Uninstall.exe"], check=True, capture_output=True)
+    subprocess.run(["msiextract", "-C", into / "msi", msi], check=True,
+                   capture_output=True)
+    return {"setup.exe": setup, "the MSI": msi,
+            "ZIP: ohmrechner.exe": unzipped(
+                RELEASE / f"ohmrechner-{VERSION}-win32.zip",
+                "ohmrechner.exe", into / "zip"),
+            "setup.exe: ohmrechner.exe": into / "setup/ohmrechner.exe",
+            "setup.exe: Uninstall.exe": into / "setup/Uninstall.exe",
+            "MSI: ohmrechner.exe":
+                into / "msi/Program Files/ohmrechner/ohmrechner.exe"}
 
 
 class Version(unittest.TestCase):
@@ -99,6 +119,27 @@ class Release(unittest.TestCase):
                 p = subprocess.run(verify + [bad], capture_output=True)
                 self.assertNotEqual(p.returncode, 0)
 
+    def test_authenticode(self):
+        # Signed with the certificate given, checked against its CA where
+        # that is not one Debian trusts; or, without one, none signed.
+        signed = bool(os.environ.get("OHMRECHNER_AUTHENTICODE_P12"))
+        ca = os.environ.get("OHMRECHNER_AUTHENTICODE_CA")
+        verify = ["osslsigncode", "verify"] + (["-CAfile", ca] if ca else [])
+        with tempfile.TemporaryDirectory() as into:
+            for what, path in windows_files(into).items():
+                with self.subTest(what):
+                    p = subprocess.run(verify + ["-in", path],
+                                       capture_output=True, text=True)
+                    if not signed:
+                        self.assertIn("No signature found", p.stdout)
+                        continue
+                    self.assertEqual(p.returncode, 0, p.stdout)
+                    bad = changed(path)
+                    self.addCleanup(shutil.rmtree, bad.parent)
+                    p = subprocess.run(verify + ["-in", bad],
+                                       capture_output=True)
+                    self.assertNotEqual(p.returncode, 0)
+
     def test_source(self):
         # The commit's tree, less what only git, CI and the release
         # machinery need, and less Debian's own folder.
@@ -124,12 +165,13 @@ class Release(unittest.TestCase):
         self.assertRegex(info, r"\nSource-Date-Epoch: \d+\n")
         self.assertRegex(info, r"\nBuild-Distribution: \w+ \d+\.\d+\n")
         for tool in ("gcc-12", "binutils", "mingw-w64-i686-dev", "nsis",
-                     "emscripten", "cmake", "dpkg"):
+                     "wixl", "emscripten", "cmake", "dpkg"):
             self.assertRegex(info, rf"\n {re.escape(tool)} \(= [^)]+\)")
 
     def test_one_version(self):
         with tempfile.TemporaryDirectory() as into:
-            stating = [RELEASE / n for n in ARTIFACTS if n.endswith(".deb")]
+            stating = [RELEASE / n for n in ARTIFACTS
+                       if n.endswith((".deb", ".msi"))]
             stating += [
                 unzipped(RELEASE / f"ohmrechner-{VERSION}-win32.zip",
                          "ohmrechner.exe", into),
