@@ -21,11 +21,10 @@ execute_process(COMMAND touch -d @${CPACK_SOURCE_DATE_EPOCH} ${files}
 	COMMAND_ERROR_IS_FATAL ANY)
 file(RELATIVE_PATH staged ${work} ${staged})
 
-# A version has one ProductCode, a package one PackageCode, each a
-# name-based UUID.
+# A version has one ProductCode, and a package one PackageCode: a
+# name-based UUID of all that goes into it.
 set(upgrade ${CPACK_OHMRECHNER_UPGRADE_CODE})
-string(UUID product NAMESPACE ${upgrade} NAME ${CPACK_PACKAGE_VERSION}
-	TYPE SHA1 UPPER)
+set(product ${CPACK_OHMRECHNER_PRODUCT_CODE})
 set(inputs "${CPACK_PACKAGE_VERSION} ${CPACK_SOURCE_DATE_EPOCH}")
 foreach(f IN LISTS files CPACK_OHMRECHNER_WXS)
 	file(SHA256 ${f} hash)
