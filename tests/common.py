@@ -304,8 +304,8 @@ def readelf(*args, binary=EXE):
 def versions(path):
     """Each version an artifact states, by where it states it: a .deb's
     control field, newest metainfo release and changelog entry; a
-    Windows program's version resource; an MSI's property and summary;
-    the page's heading comment."""
+    Windows program's version resource; an MSI's property; the page's
+    heading comment."""
     data = pathlib.Path(path).read_bytes()
     if path.suffix == ".deb":
         said = {}
@@ -339,13 +339,10 @@ def versions(path):
             said[key] = re.search(key + r"\0+([^\0]*)\0", text)[1]
         return said
     if path.suffix == ".msi":
-        export = lambda table: subprocess.run(
-            ["msiinfo", "export", path, table], capture_output=True,
-            text=True, check=True).stdout
+        table = subprocess.run(["msiinfo", "export", path, "Property"],
+                               capture_output=True, text=True, check=True)
         return {"ProductVersion": re.search(r"\nProductVersion\t(\S+)",
-                                            export("Property"))[1],
-                "summary": re.search(r"\n3\tElektro-Rechner (\S+)",
-                                     export("_SummaryInformation"))[1]}
+                                            table.stdout)[1]}
     return {"page": re.search(rb"\(ohmrechner\) (\S+)\n", data)[1].decode()}
 
 

@@ -47,22 +47,14 @@ def unzipped(archive, name, into):
 
 def windows_files(into):
     """Each Windows file that a certificate signs: the installers, and
-    the programs as each package puts them down."""
+    the programs (and the uninstaller) inside each package."""
+    win32 = lambda kind: RELEASE / f"ohmrechner-{VERSION}-win32{kind}"
     into = pathlib.Path(into)
-    setup = RELEASE / f"ohmrechner-{VERSION}-win32-setup.exe"
-    msi = RELEASE / f"ohmrechner-{VERSION}-win32.msi"
-    subprocess.run(["7z", "x", f"-o{into}/setup", setup, "ohmrechner.exe",
-                    "Uninstall.exe"], check=True, capture_output=True)
-    subprocess.run(["msiextract", "-C", into / "msi", msi], check=True,
-                   capture_output=True)
-    return {"setup.exe": setup, "the MSI": msi,
-            "ZIP: ohmrechner.exe": unzipped(
-                RELEASE / f"ohmrechner-{VERSION}-win32.zip",
-                "ohmrechner.exe", into / "zip"),
-            "setup.exe: ohmrechner.exe": into / "setup/ohmrechner.exe",
-            "setup.exe: Uninstall.exe": into / "setup/Uninstall.exe",
-            "MSI: ohmrechner.exe":
-                into / "msi/Program Files/ohmrechner/ohmrechner.exe"}
+    for argv in (["7z", "x", f"-o{into}/setup", win32("-setup.exe"), "*.exe"],
+                 ["msiextract", "-C", into / "msi", win32(".msi")]):
+        subprocess.run(argv, check=True, capture_output=True)
+    unzipped(win32(".zip"), "ohmrechner.exe", into / "zip")
+    return [win32("-setup.exe"), win32(".msi"), *sorted(into.rglob("*.exe"))]
 
 
 class Version(unittest.TestCase):
@@ -126,8 +118,8 @@ class Release(unittest.TestCase):
         ca = os.environ.get("OHMRECHNER_AUTHENTICODE_CA")
         verify = ["osslsigncode", "verify"] + (["-CAfile", ca] if ca else [])
         with tempfile.TemporaryDirectory() as into:
-            for what, path in windows_files(into).items():
-                with self.subTest(what):
+            for path in windows_files(into):
+                with self.subTest(str(path).replace(into, "")):
                     p = subprocess.run(verify + ["-in", path],
                                        capture_output=True, text=True)
                     if not signed:
