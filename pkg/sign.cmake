@@ -24,4 +24,8 @@ if(failed)
 	file(REMOVE ${file}.signed)
 	message(FATAL_ERROR "osslsigncode could not sign ${file}")
 endif()
-file(RENAME ${file}.signed ${file})
+# Written into the file itself, which keeps its mode: osslsigncode's own
+# takes the umask's.
+execute_process(COMMAND ${CMAKE_COMMAND} -E cat ${file}.signed
+	OUTPUT_FILE ${file} COMMAND_ERROR_IS_FATAL ANY)
+file(REMOVE ${file}.signed)
