@@ -24,10 +24,13 @@ endif()
 if(CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
 	set(ENV{DEB_HOST_ARCH} ${CPACK_DEBIAN_PACKAGE_ARCHITECTURE})
 endif()
-# makensis signs the installer, and the uninstaller it writes into it,
-# with the same script.
+# One command signs every Windows file, given the file: the program as
+# staged, the MSI, and through makensis the installer and the
+# uninstaller it writes into it.
+set(CPACK_OHMRECHNER_SIGN ${CMAKE_COMMAND} -P ${CMAKE_CURRENT_LIST_DIR}/sign.cmake)
 if(CPACK_GENERATOR STREQUAL "NSIS" AND
 		NOT "$ENV{OHMRECHNER_AUTHENTICODE_P12}" STREQUAL "")
-	set(sign "'\"${CMAKE_COMMAND}\" -P \"${CMAKE_CURRENT_LIST_DIR}/sign.cmake\" \"%1\"' = 0")
+	list(JOIN CPACK_OHMRECHNER_SIGN "\" \"" sign)
+	set(sign "'\"${sign}\" \"%1\"' = 0")
 	set(CPACK_OHMRECHNER_SIGNING "!finalize ${sign}\n!uninstfinalize ${sign}")
 endif()

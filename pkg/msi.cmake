@@ -53,6 +53,6 @@ string(REGEX REPLACE "\n(12|13)\t[^\r\n]*" "\n\\1\t${time}" summary
 file(WRITE ${work}/_SummaryInformation.idt "${summary}")
 execute_process(COMMAND ${MSIBUILD} ${msi} -i _SummaryInformation.idt
 	WORKING_DIRECTORY ${work} COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND ${CMAKE_COMMAND} -P ${CMAKE_CURRENT_LIST_DIR}/sign.cmake
-	${msi} COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CPACK_OHMRECHNER_SIGN} ${msi}
+	COMMAND_ERROR_IS_FATAL ANY)
 file(REMOVE_RECURSE ${work})

@@ -8,7 +8,6 @@ file(CHMOD ${CPACK_TEMPORARY_DIRECTORY} ${staged} DIRECTORY_PERMISSIONS
 # Signed before it goes into any package, so that the program installed
 # carries the signature too.
 if(EXISTS ${CPACK_TEMPORARY_DIRECTORY}/ohmrechner.exe)
-	execute_process(COMMAND ${CMAKE_COMMAND} -P
-		${CMAKE_CURRENT_LIST_DIR}/sign.cmake
+	execute_process(COMMAND ${CPACK_OHMRECHNER_SIGN}
 		${CPACK_TEMPORARY_DIRECTORY}/ohmrechner.exe COMMAND_ERROR_IS_FATAL ANY)
 endif()
