@@ -15,7 +15,7 @@ from common import (EMULATOR, ENV, PACKAGES, TOP, VERSION, WORKED, plain,
                     screen)
 from packages import link_target
 
-# As the README prints it, for every version to come.
+# As school IT's guide prints it, for every version to come.
 UPGRADE_CODE = "{3F9D2A01-6D00-4F7B-B3BA-B8E8EBE2DF5D}"
 EARLIER = "0.9.0"
 # Windows Installer's "fatal error", 1603, as Wine's exit status has it:
@@ -84,10 +84,13 @@ class Msi(unittest.TestCase):
         info = summary(self.msi)
         self.assertEqual(info["7"], "Intel;1031")
         self.assertEqual(info["12"], info["13"])
-        # The README, written by hand, must name this version's codes.
-        readme = (TOP / "README.md").read_text()
-        self.assertIn(UPGRADE_CODE, readme)
-        self.assertIn(f"msiexec /x {got['ProductCode']}", readme)
+        # The guide names the codes; the readme beside the program, this
+        # version's own.
+        self.assertIn(UPGRADE_CODE, (TOP / "docs/schul-it.md").read_text())
+        zipped, = PACKAGES.glob("*.zip")
+        readme = subprocess.run(["unzip", "-p", zipped, "*/LIESMICH.txt"],
+                                capture_output=True, check=True).stdout
+        self.assertIn(f"msiexec /x {got['ProductCode']}", readme.decode())
         # Another version is another product, and another package.
         before = properties(self.earlier)
         self.assertEqual(before["UpgradeCode"], UPGRADE_CODE)

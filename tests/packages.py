@@ -196,8 +196,8 @@ STATEMENT = ["BITV 2.0", "EN 301 549", "WCAG 2.1", "Stufe AA",
 # program, how to get past SmartScreen, and how to check the download.
 LIESMICH = ["Doppelklick auf ohmrechner.exe", "Weitere Informationen",
             "Trotzdem ausführen", "Get-FileHash", "genau eine Datei SHA256SUMS",
-            "SHA256SUMS.asc", "Gpg4win", "MIT", "Verteilen in Schulen und "
-            "Firmen", "msiexec /i", "Gruppenrichtlinie", "Intune", "opsi",
+            "SHA256SUMS.asc", "Gpg4win", "MIT", "Windows-Installer-Paket",
+            "msiexec /i", "Gruppenrichtlinie", "Intune", "opsi",
             "Erkennungsregel", "OHMRECHNER_AUTHENTICODE_P12"]
 
 

@@ -74,6 +74,19 @@ class Version(unittest.TestCase):
                                  VERSION)
 
 
+    def test_no_derived_code_by_hand(self):
+        # A ProductCode follows the version; only the UpgradeCode, which
+        # never changes, may stand in a document.
+        upgrade = re.search(r"set\(upgrade_code (\S+)\)",
+                            (TOP / "pkg/CMakeLists.txt").read_text())[1]
+        for doc in [*TOP.glob("*.md"), *TOP.glob("docs/*"),
+                    *TOP.glob("debian/README*")]:
+            with self.subTest(doc.name):
+                self.assertLessEqual(set(re.findall(
+                    r"[0-9A-F]{8}(?:-[0-9A-F]{4}){3}-[0-9A-F]{12}",
+                    doc.read_text(), re.I)), {upgrade})
+
+
 class Release(unittest.TestCase):
     def test_folder(self):
         names = sorted(p.name for p in RELEASE.iterdir())

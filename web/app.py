@@ -56,7 +56,7 @@ shutil.rmtree(folder, ignore_errors=True)
 shutil.copy(HERE / "manifest.json", folder)
 shutil.copy(TOP / "LICENSE", folder)
 # A template for the host, who fills it in and publishes it.
-shutil.copy(HERE / "barrierefreiheit.html", folder)
+shutil.copy(TOP / "docs/barrierefreiheit.html", folder)
 for png in sorted((HERE / "icons").glob("*.png")):
     shutil.copy(png, folder / "icons")
 
