@@ -42,7 +42,7 @@ def debian_arch(path):
 ARCH = None if WINDOWS or not EXE else debian_arch(EXE)
 ENV = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LANG": "C.UTF-8",
        **{k: v for k, v in os.environ.items()
-          if k.startswith(("WINE", "QEMU_"))}}
+          if k.startswith(("WINE", "QEMU_", "XDG_CACHE_HOME"))}}
 
 HEADING = "Wähle die Operation die du ausführen willst."
 MENU = (b"Elektro-Rechner: Spannung, Widerstand, Strom, Leistung\n"
