@@ -2,10 +2,8 @@
 # dpkg-buildflags gives it with hardening=+all: a stack protector, checked
 # libc calls, stack-clash and control-flow protection, a position-
 # independent program whose relocations are bound at start-up and then
-# made read-only.  Beside the program stands the same one linked
-# statically, for Linux systems without Debian's C library.
+# made read-only.
 include(CheckPIESupported)
-include(CheckLinkerFlag)
 check_pie_supported()
 set_target_properties(ohmrechner PROPERTIES POSITION_INDEPENDENT_CODE ON)
 target_compile_options(dialogue PRIVATE -fPIE)
@@ -40,20 +38,3 @@ elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
 endif()
 harden(link "-z,?(no)?relro" INTERFACE LINKER:-z,relro)
 harden(link "-z,?(now|lazy)" INTERFACE LINKER:-z,now)
-
-# Off for sanitizer builds, which cannot link statically.
-option(OHMRECHNER_STATIC "Build a statically linked twin too" ON)
-if(NOT OHMRECHNER_STATIC)
-	return()
-endif()
-add_executable(ohmrechner-static)
-# Its download is named for the processor as Linux names it.
-string(REGEX REPLACE "^armv7.*" "armv7" static_arch ${CMAKE_SYSTEM_PROCESSOR})
-set(static_name ${PROJECT_NAME}-${PROJECT_VERSION}-linux-${static_arch})
-target_link_libraries(ohmrechner-static PRIVATE dialogue)
-set_target_properties(ohmrechner-static PROPERTIES OUTPUT_NAME ohmrechner
-	RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/static)
-# Static and still loaded at a random address, where the C library can.
-check_linker_flag(CXX -static-pie HAVE_STATIC_PIE)
-target_link_options(ohmrechner-static PRIVATE
-	$<IF:$<BOOL:${HAVE_STATIC_PIE}>,-static-pie,-static>)
