@@ -1,9 +1,11 @@
-# Lists this version's packages as sha256sum writes it, so that
-# "sha256sum -c SHA256SUMS" checks a download.  Runs after each generator,
-# before cpack moves its package beside the others; the last run lists
-# them all.
-set(pattern ${CPACK_PACKAGE_NAME}[-_]${CPACK_PACKAGE_VERSION}[-_]*)
+# Lists this version's files as sha256sum writes it, so that
+# "sha256sum -c SHA256SUMS" checks a download: every SHA256SUMS, a
+# preset's packages and the release folder alike.  Runs after each
+# generator, before cpack moves its package beside the others, so that the
+# last run lists them all; or by itself, with -P, over a folder.
+set(pattern ${CPACK_PACKAGE_NAME}[-_]${CPACK_PACKAGE_VERSION}[-_.]*)
 file(GLOB done ${CPACK_PACKAGE_DIRECTORY}/${pattern})
+list(FILTER done EXCLUDE REGEX "[.]asc$")
 set(names "")
 foreach(p IN LISTS done CPACK_PACKAGE_FILES)
 	get_filename_component(name ${p} NAME)
