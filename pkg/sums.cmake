@@ -5,7 +5,6 @@
 # last run lists them all; or by itself, with -P, over a folder.
 set(pattern ${CPACK_PACKAGE_NAME}[-_]${CPACK_PACKAGE_VERSION}[-_.]*)
 file(GLOB done ${CPACK_PACKAGE_DIRECTORY}/${pattern})
-list(FILTER done EXCLUDE REGEX "[.]asc$")
 set(names "")
 foreach(p IN LISTS done CPACK_PACKAGE_FILES)
 	get_filename_component(name ${p} NAME)

@@ -73,7 +73,6 @@ class Version(unittest.TestCase):
                 self.assertEqual(newest.stdout.strip().split("-")[0],
                                  VERSION)
 
-
     def test_no_derived_code_by_hand(self):
         # A ProductCode follows the version; only the UpgradeCode, which
         # never changes, may stand in a document.
