@@ -130,9 +130,17 @@ class Desktop:
         return self.spoken()[since:]
 
     def keys(self, text):
+        """Types text and sends it with Enter, or presses a key.  Before
+        Enter, as a listener would, it waits for the last key's echo and
+        a second of silence: Orca takes the field's text change after the
+        key itself, and one that comes after Enter it speaks again, as if
+        the page had put the text there."""
         if text:
+            since = len(self.spoken())
             subprocess.run(["xdotool", "type", "--delay", "80", text],
                            env=self.env, check=True)
+            self.wait_for(text[-1], since)
+            self.quiet(since)
         subprocess.run(["xdotool", "key", "Return" if text else "x"],
                        env=self.env, check=True)
 
