@@ -22,6 +22,7 @@ EMULATOR = shlex.split(os.environ.get("OHMRECHNER_EMULATOR", ""))
 WINDOWS = EXE.endswith(".exe")
 WEB = EXE.endswith(".js")
 PAGE = pathlib.Path(os.environ.get("OHMRECHNER_PAGE", "ohmrechner.html"))
+MODULE = pathlib.Path(os.environ.get("OHMRECHNER_MODULE", "ohmrechner.wasm"))
 PACKAGES = pathlib.Path(os.environ.get("OHMRECHNER_PACKAGES", "packages"))
 UNPACKED = pathlib.Path(os.environ.get("OHMRECHNER_UNPACKED", "unpacked"))
 
@@ -276,6 +277,13 @@ DRIVEN = [
      "U = I = \nP = 115.000000 Watt\n"),
     ([(MENU, b"3\n"), (b"\nU = ", b"-1.5e1\n"), (b"R = ", b"+3\n")],
      "U = R = \nI = -5.000000 Ampere\n"),
+    # Longer than the C library's buffer: read in pieces, the program
+    # waiting in the middle of digits, a fraction and an exponent.
+    ([(MENU, b"4\n"), (b"\nU = ", b"0" * 1100 + b"2.5e" + b"0" * 1100 + b"1\n"),
+      (b"I = ", b"4\n")], "U = I = \nP = 100.000000 Watt\n"),
+    ([(MENU, b"2\n"),
+      (b"\nU = ", b"-." + b"0" * 1100 + b"5e+" + b"0" * 1100 + b"1101\n"),
+      (b"I = ", b"2\n")], "U = I = \nR = -2.500000 Ohm\n"),
     ([(MENU, b"1 2 3\n")], "R = I = \nU = 6.000000 Volt\n"),
 ]
 

@@ -1,7 +1,9 @@
-"""Puts the web app together in one folder: the page, with its style, the
-compiled module and its own script inline, under a policy that lets it
-run these and nothing else; and for a web server, the manifest, the
-icons and the worker that keeps them, named by what they hold.
+"""Puts the web app together in one folder: the page, with its style, its
+script and the compiled module inline, under a policy that lets it run
+these and nothing else; and for a web server, the manifest, the icons
+and the worker that keeps them, named by what they hold.  Every byte of
+the page is loaded, often over a thin line: the script is minified and
+the module deflated here, from the readable sources beside this file.
 Usage: app.py MODULE VERSION FOLDER"""
 
 import base64
@@ -10,12 +12,14 @@ import json
 import pathlib
 import re
 import shutil
+import subprocess
 import sys
 
 HERE = pathlib.Path(__file__).parent
 TOP = HERE.parent
 module, version, folder = sys.argv[1:]
 folder = pathlib.Path(folder)
+wasm = pathlib.Path(module).read_bytes()
 
 
 def digest(text):
@@ -23,24 +27,71 @@ def digest(text):
     return "'sha256-" + base64.b64encode(sha).decode() + "'"
 
 
-# The page goes without the comments of its style and script, which stand
-# in the tree for whoever reads them; every byte of it is loaded.
+def imports(wasm):
+    """The names that the module imports, from its import section."""
+    def number():
+        nonlocal at
+        n = shift = 0
+        while True:
+            byte = wasm[at]
+            at += 1
+            n |= (byte & 0x7f) << shift
+            shift += 7
+            if byte < 0x80:
+                return n
+
+    def name():
+        nonlocal at
+        size = number()
+        at += size
+        return wasm[at - size:at].decode()
+
+    at = 8
+    while at < len(wasm):
+        section = wasm[at]
+        at += 1
+        size = number()
+        if section != 2:
+            at += size
+            continue
+        names = []
+        for _ in range(number()):
+            names.append((name(), name()))
+            kind = wasm[at]
+            at += 1
+            if kind == 0:
+                number()
+            else:
+                sys.exit("app.py: the module imports more than functions")
+        return names
+    return []
+
+
+# A toolchain that adds an import fails here, not in the user's browser.
+host = (HERE / "host.js").read_text()
+for space, name in imports(wasm):
+    if not re.search(rf"^\t+{name}\(", host, re.M):
+        sys.exit(f"app.py: host.js lacks the module's import {space}.{name}")
+
 style = re.sub(r"/\*.*?\*/\n+", "", (HERE / "ohmrechner.css").read_text(),
                flags=re.S)
-script = "".join(line for line in
-                 (HERE / "page.js").read_text().splitlines(keepends=True)
-                 if not line.lstrip().startswith("//"))
-program = pathlib.Path(module).read_text()
+script = subprocess.run(
+    [TOP / "node_modules/.bin/terser", HERE / "host.js", HERE / "page.js",
+     "--compress", "--mangle", "--toplevel", "--ecma", "2020"],
+    check=True, capture_output=True, text=True).stdout.strip()
+deflated = subprocess.run(["zopfli", "--deflate", "-c", module],
+                          check=True, capture_output=True).stdout
+program = base64.b64encode(deflated).decode()
 # Inline, a script must not end its element early.
-if "</script" in program + script:
-    sys.exit("app.py: a script holds </script")
+if "</script" in script:
+    sys.exit("app.py: the script holds </script")
 icon = (TOP / "pkg/linux/example.ohmrechner.Ohmrechner.svg").read_bytes()
 parts = {
     "VERSION": version,
     "LICENCE": (TOP / "LICENSE").read_text().strip(),
     "ICON": base64.b64encode(icon).decode(),
     "STYLE_HASH": digest(style),
-    "SCRIPT_HASHES": digest(program) + " " + digest(script),
+    "SCRIPT_HASH": digest(script),
     "STYLE": style,
     "SCRIPT": script,
     # The module last: no placeholder can hide in it.

@@ -1,5 +1,5 @@
-// The program's standard streams and its pause, as the imports of the
-// compiled module.  Whoever starts it hands in a host (node.js, page.js):
+// The command's standard streams and its pause, as the imports of the
+// compiled module.  node.js starts it and hands in a host:
 //   host.write(fd, bytes)  takes output at once, or throws a system error;
 //   host.read(fd, max)     gives up to max bytes of input, or a promise;
 //   host.key()             returns, or a promise, once a key is pressed.

@@ -1,7 +1,7 @@
 // As a command, `node ohmrechner.js`: standard input and output are raw
 // bytes, as for the Linux program in a pipe, and so is the pause, which
-// writes its prompt and ends.  Nothing of this runs in a page, and its
-// names stay inside the block, out of the page's way.
+// writes its prompt and ends.  Its names stay inside the block, out of
+// the way of whoever loads the file as a module.
 if (typeof require === "function" && require.main === module) {
 	const fs = require("fs");
 	const host = {

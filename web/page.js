@@ -99,15 +99,23 @@ function acknowledge(event) {
 	resume();
 }
 
-function start() {
+// The program comes deflated, as base64, in a block of its own, and is
+// compiled once for all its runs.
+async function compile() {
+	const packed = document.getElementById("programm").textContent;
+	const bytes = Uint8Array.from(atob(packed), (c) => c.charCodeAt(0));
+	const inflated = new Blob([bytes]).stream()
+		.pipeThrough(new DecompressionStream("deflate-raw"));
+	return WebAssembly.compile(await new Response(inflated).arrayBuffer());
+}
+
+function start(module) {
 	screen.textContent = "";
 	field.value = "";
 	typed = new Uint8Array(0);
 	field.focus();
-	createOhmrechner({ host })
-		.then((program) => program.ccall("main", "number",
-			["number", "number"], [0, 0], { async: true }))
-		.then(start, (error) => show("\n" + error + "\n"));
+	run(module, host)
+		.then(() => start(module), (error) => show("\n" + error + "\n"));
 }
 
 line.addEventListener("submit", send);
@@ -136,7 +144,9 @@ document.addEventListener("click", () => {
 	if (document.getSelection().isCollapsed)
 		field.focus();
 });
-start();
+// An older browser keeps the page's own line that says so.
+if ("WebAssembly" in window && "DecompressionStream" in window)
+	compile().then(start, (error) => show("\n" + error + "\n"));
 
 // Served from the web, the page is an app: its manifest puts it on the
 // home screen, and its worker keeps it for times without a network.

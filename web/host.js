@@ -1,0 +1,127 @@
+// The compiled program's host in a page: the module's imports, and the
+// waits for a line or a key, during which the program is unwound by
+// Asyncify, kept in its memory, and rewound to go on where it stood.
+// The build fails when the module asks for an import that is not here.
+"use strict";
+
+// WASI's error numbers that these imports give.
+const EIO = 29;
+const ESPIPE = 70;
+
+// Runs main once, in a fresh instance of the module, with the host's
+// write(fd, bytes), read(fd, max) and key(); the promise gives its status.
+async function run(module, host) {
+	let program = null;
+	let data = 0; // where Asyncify keeps the unwound stack
+	let waiting = null; // what the program waits for, while unwound
+	let answer = 0; // what the wait came to, for the rewound call
+
+	// An import that waits: the first call starts it and unwinds; once
+	// it is over, the rewound program calls the import again and gets
+	// the answer.
+	function wait(begin) {
+		const exports = program.exports;
+		if (exports.asyncify_get_state() === 2) {
+			exports.asyncify_stop_rewind();
+			return answer;
+		}
+		waiting = begin();
+		const words = new Uint32Array(exports.memory.buffer, data, 2);
+		words[0] = data + 8;
+		words[1] = data + 8 + 4096;
+		exports.asyncify_start_unwind(data);
+		return 0;
+	}
+
+	// WASI's list of buffers, as views into the program's memory.
+	function buffers(iov, count) {
+		const memory = program.exports.memory.buffer;
+		const words = new Uint32Array(memory, iov, 2 * count);
+		const list = [];
+		for (let i = 0; i < 2 * count; i += 2)
+			list.push(new Uint8Array(memory, words[i], words[i + 1]));
+		return list;
+	}
+
+	function store(at, value) {
+		new Uint32Array(program.exports.memory.buffer, at, 1)[0] = value;
+	}
+
+	const imports = {
+		wasi_snapshot_preview1: {
+			fd_write(fd, iov, count, done) {
+				let n = 0;
+				try {
+					for (const buffer of buffers(iov, count)) {
+						host.write(fd, buffer.slice());
+						n += buffer.length;
+					}
+				} catch {
+					// Any failure is EIO: the program only reports it.
+					return EIO;
+				}
+				store(done, n);
+				return 0;
+			},
+			// The C library reads into two buffers, the first often
+			// empty: they are filled in order.
+			fd_read(fd, iov, count, done) {
+				return wait(async () => {
+					const list = buffers(iov, count);
+					let max = 0;
+					for (const buffer of list)
+						max += buffer.length;
+					let bytes;
+					try {
+						bytes = await host.read(fd, max);
+					} catch {
+						return EIO;
+					}
+					let n = 0;
+					for (const buffer of buffers(iov, count)) {
+						const part = bytes.subarray(n, n + buffer.length);
+						buffer.set(part);
+						n += part.length;
+					}
+					store(done, n);
+					return 0;
+				});
+			},
+			// A console cannot seek, and there is nothing to close.
+			fd_seek() {
+				return ESPIPE;
+			},
+			fd_close() {
+				return 0;
+			},
+		},
+		env: {
+			ohm_key() {
+				wait(() => host.key());
+			},
+			// No heap: only scanf's %m conversions ask for one, which
+			// the program does not use; no memory is their failure.
+			malloc() {
+				return 0;
+			},
+			realloc() {
+				return 0;
+			},
+			free() {},
+		},
+	};
+
+	program = await WebAssembly.instantiate(module, imports);
+	const exports = program.exports;
+	exports._initialize();
+	data = exports.stackAlloc(8 + 4096);
+	let status = exports.main(0, 0);
+	while (waiting !== null) {
+		exports.asyncify_stop_unwind();
+		answer = await waiting;
+		waiting = null;
+		exports.asyncify_start_rewind(data);
+		status = exports.main(0, 0);
+	}
+	return status;
+}
