@@ -254,6 +254,24 @@ class Chromium(Browser, unittest.TestCase):
         self.engine.cdp("Input.dispatchTouchEvent", {
             "type": "touchEnd", "touchPoints": []})
 
+    def test_older_browser(self):
+        # One that cannot inflate the module, as before Chromium 103, or
+        # runs no WebAssembly: one line that says so, and nothing else,
+        # not even a moment later.
+        for lacks in ["DecompressionStream", "WebAssembly"]:
+            with self.subTest(lacks=lacks):
+                added = self.engine.cdp(
+                    "Page.addScriptToEvaluateOnNewDocument",
+                    {"source": f"delete window.{lacks};"})
+                try:
+                    self.engine.open(PAGE.resolve().as_uri())
+                    time.sleep(0.5)
+                    self.assertRegex(self.shown(), r"\ADieser Browser ist zu "
+                                     r"alt\b[^\n]* Firefox 113\b[^\n]*\n\Z")
+                finally:
+                    self.engine.cdp("Page.removeScriptToEvaluateOnNewDocument",
+                                    added)
+
     def test_phone(self):
         # The longest result line there is.
         typed, shown = EDGES[-1]
