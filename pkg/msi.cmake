@@ -1,15 +1,12 @@
-# Runs after the ZIP is made, on the same staged files: the Windows
+# CPack's External generator runs this on its staged files: the Windows
 # Installer package, for Group Policy, Intune and opsi.  wixl gives each
 # build its own codes and times; here they come from the version and the
 # commit instead, so that every build of one commit is the same.
-if(NOT CPACK_GENERATOR STREQUAL "ZIP")
-	return()
-endif()
 find_program(WIXL wixl REQUIRED)
 find_program(MSIINFO msiinfo REQUIRED)
 find_program(MSIBUILD msibuild REQUIRED)
 set(staged ${CPACK_TEMPORARY_DIRECTORY})
-set(msi ${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi)
+set(msi ${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi)
 set(work ${CPACK_TOPLEVEL_DIRECTORY}/msi)
 file(REMOVE_RECURSE ${work})
 file(MAKE_DIRECTORY ${work})
@@ -56,3 +53,5 @@ execute_process(COMMAND ${MSIBUILD} ${msi} -i _SummaryInformation.idt
 execute_process(COMMAND ${CPACK_OHMRECHNER_SIGN} ${msi}
 	COMMAND_ERROR_IS_FATAL ANY)
 file(REMOVE_RECURSE ${work})
+# CPack moves it beside the other packages.
+set(CPACK_EXTERNAL_BUILT_PACKAGES ${msi})

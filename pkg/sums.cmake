@@ -6,6 +6,10 @@
 set(pattern ${CPACK_PACKAGE_NAME}[-_]${CPACK_PACKAGE_VERSION}[-_.]*)
 file(GLOB done ${CPACK_PACKAGE_DIRECTORY}/${pattern})
 set(names "")
+# CPack's External generator leaves its metadata beside the MSI, for
+# outside tools: not a download.
+list(FILTER done EXCLUDE REGEX "[.]json$")
+list(FILTER CPACK_PACKAGE_FILES EXCLUDE REGEX "[.]json$")
 foreach(p IN LISTS done CPACK_PACKAGE_FILES)
 	get_filename_component(name ${p} NAME)
 	list(APPEND names ${name})
