@@ -6,7 +6,7 @@ import re
 import subprocess
 import unittest
 
-from common import (ARCH, EXE, VERSION, readelf, versions)
+from machinery.common import ARCH, EXE, VERSION, readelf, versions
 
 
 class Image(unittest.TestCase):

@@ -10,7 +10,7 @@ import subprocess
 import tempfile
 import unittest
 
-from common import ENV, TOP, readelf
+from machinery.common import ENV, TOP, readelf
 
 CMAKE = os.environ.get("CMAKE_COMMAND", "cmake")
 

@@ -9,8 +9,8 @@ import subprocess
 import tempfile
 import unittest
 
-from common import PAGE, TOP
-from engines import CHROMIUM_FLAGS, Server
+from machinery.common import PAGE, TOP
+from machinery.engines import CHROMIUM_FLAGS, Server
 
 TOOLS = TOP / "node_modules"
 

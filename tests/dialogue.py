@@ -4,10 +4,10 @@ import random
 import subprocess
 import unittest
 
-from common import (CHOICES, DRIVEN, EDGES, EMULATOR, ENV, EXE, HOSTILE,
-                    Piped, ROUNDING, SINGLE, STREAM, SUBNORMAL, UNREAD,
-                    VERSION, WEB, WINDOWS, WORKED, expect, native, plain, run,
-                    screen)
+from machinery.common import (EMULATOR, ENV, EXE, Piped, VERSION, WEB, WINDOWS,
+                              expect, native, plain, run, screen)
+from tables import (CHOICES, DRIVEN, EDGES, HOSTILE, ROUNDING, SINGLE, STREAM,
+                    SUBNORMAL, UNREAD, WORKED)
 
 
 class Transcripts(Piped):

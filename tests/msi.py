@@ -10,10 +10,11 @@ import subprocess
 import tempfile
 import unittest
 
-import wineup
-from common import (EMULATOR, ENV, PACKAGES, TOP, VERSION, WORKED, plain,
-                    screen)
+from machinery import wineup
+from machinery.common import (EMULATOR, ENV, PACKAGES, TOP, VERSION, plain,
+                              screen)
 from packages import link_target
+from tables import WORKED
 
 # As school IT's guide prints it, for every version to come.
 UPGRADE_CODE = "{3F9D2A01-6D00-4F7B-B3BA-B8E8EBE2DF5D}"

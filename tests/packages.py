@@ -12,10 +12,11 @@ import tarfile
 import tempfile
 import unittest
 
-import wineup
-from common import (ARCH, EMULATOR, ENV, EXE, LICENCE, PACKAGES, UNPACKED,
-                    VERSION, WINDOWS, WORKED, plain, readelf, screen,
-                    versions)
+from machinery import wineup
+from machinery.common import (ARCH, EMULATOR, ENV, EXE, LICENCE, PACKAGES,
+                              UNPACKED, VERSION, WINDOWS, plain, readelf,
+                              screen, versions)
+from tables import WORKED
 
 
 # What an install puts down on Linux, below its prefix.

@@ -11,7 +11,7 @@ import tarfile
 import tempfile
 import unittest
 
-from common import TOP, VERSION, versions
+from machinery.common import TOP, VERSION, versions
 
 RELEASE = pathlib.Path(os.environ.get("OHMRECHNER_RELEASE", "release"))
 
@@ -55,35 +55,6 @@ def windows_files(into):
         subprocess.run(argv, check=True, capture_output=True)
     unzipped(win32(".zip"), "ohmrechner.exe", into / "zip")
     return [win32("-setup.exe"), win32(".msi"), *sorted(into.rglob("*.exe"))]
-
-
-class Version(unittest.TestCase):
-    """What is written by hand must follow the build's version."""
-
-    def test_changelogs(self):
-        # Debian's own packaging is not in the source tarball; where it
-        # is, its upstream version follows too.
-        for log in ("pkg/linux/changelog", "debian/changelog"):
-            if log.startswith("debian/") and not (TOP / log).exists():
-                continue
-            with self.subTest(log):
-                newest = subprocess.run(
-                    ["dpkg-parsechangelog", "-l", TOP / log, "-SVersion"],
-                    capture_output=True, text=True, check=True)
-                self.assertEqual(newest.stdout.strip().split("-")[0],
-                                 VERSION)
-
-    def test_no_derived_code_by_hand(self):
-        # A ProductCode follows the version; only the UpgradeCode, which
-        # never changes, may stand in a document.
-        upgrade = re.search(r"set\(upgrade_code (\S+)\)",
-                            (TOP / "pkg/CMakeLists.txt").read_text())[1]
-        for doc in [*TOP.glob("*.md"), *TOP.glob("docs/*"),
-                    *TOP.glob("debian/README*")]:
-            with self.subTest(doc.name):
-                self.assertLessEqual(set(re.findall(
-                    r"[0-9A-F]{8}(?:-[0-9A-F]{4}){3}-[0-9A-F]{12}",
-                    doc.read_text(), re.I)), {upgrade})
 
 
 class Release(unittest.TestCase):

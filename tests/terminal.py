@@ -13,8 +13,8 @@ import tempfile
 import termios
 import unittest
 
-from common import (CHOICES, EDGES, EMULATOR, ENV, EXE, HEADING, PAUSE, Piped,
-                    UNREAD, WORKED, alone, expect, until)
+from machinery.common import EMULATOR, ENV, EXE, Piped, alone, expect, until
+from tables import CHOICES, EDGES, HEADING, PAUSE, UNREAD, WORKED
 
 
 class Session:

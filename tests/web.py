@@ -15,10 +15,11 @@ import time
 import unittest
 import zlib
 
-import engines
-from common import (DRIVEN, EDGES, MENU, MODULE, PAGE, PAUSE, TOP, VERSION,
-                    screen, until, versions)
-from engines import Server
+from machinery import engines
+from machinery.common import (MODULE, PAGE, TOP, VERSION, screen, until,
+                              versions)
+from machinery.engines import Server
+from tables import DRIVEN, EDGES, MENU, PAUSE
 
 
 def echoed(steps, shown):

@@ -4,7 +4,8 @@ binfmt_misc starts for every 32-bit program, with ia32/noreplace.c
 preloaded.  OHMRECHNER_IA32=qemu takes qemu-user even where the kernel
 could run the code, and =native fails where it cannot.
 
-As a fixture of the Windows tests:  ia32.py up | ia32.py down
+As a fixture of the Windows tests, from tests/:
+  python3 -m machinery.ia32 up | python3 -m machinery.ia32 down
 OHMRECHNER_IA32_DIR names the folder that holds the built probe; what
 `up` did, `down` undoes, and nothing else."""
 
@@ -13,8 +14,6 @@ import os
 import pathlib
 import subprocess
 import sys
-import tempfile
-import unittest
 
 DIR = pathlib.Path(os.environ.get("OHMRECHNER_IA32_DIR", "ia32"))
 PROBE = DIR / "probe"
@@ -109,58 +108,12 @@ def down():
     STATE.unlink()
 
 
-class Machinery(unittest.TestCase):
-    """The fixture's own answers, which every Windows test stands on.
-    Each refusal runs `up` in a folder of its own, so as not to touch the
-    fixture's state."""
-
-    def test_probe_says_how(self):
-        # Under the fixture, the way asked for is the way taken.
-        found = probe()
-        self.assertIn(found, ("native", "emulated"))
-        self.assertEqual(found == "emulated", ENTRY.exists())
-        if mode():
-            self.assertEqual(found, {"native": "native",
-                                     "qemu": "emulated"}[mode()])
-
-    def test_refusals_say_why(self):
-        # Each way that cannot be taken is refused at once, in one line
-        # that names the cause and the way out.  binfmt_misc where it is
-        # not mounted yet, for one who may not mount it.
-        nobody = "nobody" if os.geteuid() == 0 else None
-        cases = [({"OHMRECHNER_IA32": "wine"}, None,
-                  "native, qemu or unset"),
-                 ({"OHMRECHNER_IA32": "qemu", "OHMRECHNER_BINFMT": "binfmt"},
-                  nobody, "as root, on a kernel with binfmt_misc")]
-        if json.loads(STATE.read_text())["kernel"] != "native":
-            cases.append(({"OHMRECHNER_IA32": "native"}, None,
-                          "does not run 32-bit x86 code itself: unset it"))
-        for env, user, words in cases:
-            with self.subTest(env=env, user=user), \
-                    tempfile.TemporaryDirectory() as folder:
-                os.chmod(folder, 0o777)
-                (pathlib.Path(folder) / "probe").symlink_to(PROBE.resolve())
-                (pathlib.Path(folder) / "binfmt").mkdir()
-                argv = [sys.executable, os.path.abspath(__file__), "up"]
-                if user:
-                    argv = ["setpriv", f"--reuid={user}", "--regid=nogroup",
-                            "--clear-groups", *argv]
-                p = subprocess.run(
-                    argv, capture_output=True, text=True, timeout=120,
-                    cwd=folder,
-                    env=dict(os.environ, **env, OHMRECHNER_IA32_DIR=folder))
-                self.assertEqual(p.returncode, 1)
-                self.assertEqual(p.stdout, "")
-                self.assertEqual(len(p.stderr.splitlines()), 1, p.stderr)
-                self.assertIn(words, p.stderr)
-
-
 if __name__ == "__main__":
     verb, = sys.argv[1:]
     try:
         if verb == "up":
-            print(f"ia32.py: 32-bit programs run {up()}")
+            print(f"machinery.ia32: 32-bit programs run {up()}")
         else:
             down()
     except Refused as e:
-        sys.exit(f"ia32.py: {e}")
+        sys.exit(f"machinery.ia32: {e}")

@@ -1,7 +1,7 @@
 """A Wine prefix with a lasting server, WINEPREFIX's: for the Windows
 tests, made once before they run side by side, and every Wine process of
-it ended after them (wineup.py up | wineup.py down); for the installer's
-test, a new one alone.
+it ended after them (python3 -m machinery.wineup up | down, from
+tests/); for the installer's test, a new one alone.
 
 A lasting server spares each run the server's start-up; Wine's own
 services start with it, lest they hold a test's pipes open, and the first
@@ -63,8 +63,8 @@ def up(env=os.environ, lasting=True):
                 return
             except (subprocess.CalledProcessError,
                     subprocess.TimeoutExpired) as e:
-                print(f"wineup.py: {' '.join(e.cmd)} failed; trying again",
-                      file=sys.stderr)
+                print(f"machinery.wineup: {' '.join(e.cmd)} failed; "
+                      "trying again", file=sys.stderr)
         down(env)
         # What Wine itself said in the last try, for the test's log.
         log.seek(0)
@@ -81,4 +81,4 @@ if __name__ == "__main__":
         else:
             down()
     except RuntimeError as e:
-        sys.exit(f"wineup.py: {e}")
+        sys.exit(f"machinery.wineup: {e}")

@@ -12,7 +12,7 @@ import subprocess
 import threading
 import warnings
 
-from common import TOP, XVFB
+from machinery.common import TOP, XVFB
 
 # Debian's selenium warns of its own defaults.
 warnings.filterwarnings("ignore", category=DeprecationWarning,
@@ -137,13 +137,14 @@ class WebKit(Selenium):
 
 
 class Firefox:
-    """Firefox ESR, through puppeteer-core in Node.js: tests/firefox.js."""
+    """Firefox ESR, through puppeteer-core in Node.js: firefox.js here."""
 
     http_cache = True
 
     def __init__(self):
         self.node = subprocess.Popen(
-            ["node", TOP / "tests/firefox.js"], stdin=subprocess.PIPE,
+            ["node", TOP / "tests/machinery/firefox.js"],
+            stdin=subprocess.PIPE,
             stdout=subprocess.PIPE, text=True)
 
     def call(self, *command, timeout=60):
