@@ -99,8 +99,9 @@ async function run(module, host) {
 			ohm_key() {
 				wait(() => host.key());
 			},
-			// No heap: only scanf's %m conversions ask for one, which
-			// the program does not use; no memory is their failure.
+			// No heap, and a memory that cannot grow: only scanf's %m
+			// conversions ask for a heap, which the program does not
+			// use; no memory is their failure.
 			malloc() {
 				return 0;
 			},
