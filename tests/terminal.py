@@ -30,6 +30,12 @@ class Session:
             try:
                 os.close(self.master)
                 os.login_tty(self.slave)
+                # A terminal's shell starts it with every signal's default,
+                # whatever this process inherited (nohup, a background
+                # job); then ignores what the case asks.
+                for sig in (signal.SIGINT, signal.SIGQUIT, signal.SIGHUP,
+                            signal.SIGTERM, signal.SIGTSTP):
+                    signal.signal(sig, signal.SIG_DFL)
                 for sig in ignore:
                     signal.signal(sig, signal.SIG_IGN)
                 if root:
