@@ -78,7 +78,7 @@ async function run(module, host) {
 						return EIO;
 					}
 					let n = 0;
-					for (const buffer of buffers(iov, count)) {
+					for (const buffer of list) {
 						const part = bytes.subarray(n, n + buffer.length);
 						buffer.set(part);
 						n += part.length;

@@ -114,8 +114,11 @@ function start(module) {
 	field.value = "";
 	typed = new Uint8Array(0);
 	field.focus();
-	run(module, host)
-		.then(() => start(module), (error) => show("\n" + error + "\n"));
+	run(module, host).then(() => start(module), fail);
+}
+
+function fail(error) {
+	show("\n" + error + "\n");
 }
 
 line.addEventListener("submit", send);
@@ -146,7 +149,7 @@ document.addEventListener("click", () => {
 });
 // An older browser keeps the page's own line that says so.
 if ("WebAssembly" in window && "DecompressionStream" in window)
-	compile().then(start, (error) => show("\n" + error + "\n"));
+	compile().then(start, fail);
 
 // Served from the web, the page is an app: its manifest puts it on the
 // home screen, and its worker keeps it for times without a network.
