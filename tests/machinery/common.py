@@ -5,6 +5,7 @@ WebAssembly build (Wine, qemu-user, Node.js); OHMRECHNER_PAGE, the web
 page, and OHMRECHNER_MODULE, its module; OHMRECHNER_PACKAGES, where the
 packages are, and OHMRECHNER_UNPACKED, where to unpack them."""
 
+import functools
 import gzip
 import os
 import pathlib
@@ -64,14 +65,18 @@ def native(text):
     return text.replace(b"\n", b"\r\n") if WINDOWS else text
 
 
-if WINDOWS:
-    # The command interpreter's own pause, as it shows through a pipe.
-    CLOSING = plain(subprocess.run(EMULATOR + ["cmd", "/c", "Pause"],
-                                   input=b"", env=ENV,
-                                   capture_output=True, timeout=300).stdout)
-    assert CLOSING, "the command interpreter wrote no pause"
-else:
-    CLOSING = PAUSE + b"\n"
+@functools.cache
+def closing():
+    """What the pause writes through a pipe: on Windows the command
+    interpreter's own, asked of Wine the first time a group needs it, so
+    that a group which runs nothing needs no Wine."""
+    if not WINDOWS:
+        return PAUSE + b"\n"
+    said = plain(subprocess.run(EMULATOR + ["cmd", "/c", "Pause"], input=b"",
+                                env=ENV, capture_output=True,
+                                timeout=300).stdout)
+    assert said, "the command interpreter wrote no pause"
+    return said
 
 
 def screen(shown):
@@ -82,7 +87,7 @@ def screen(shown):
         # on ARM, either in WebAssembly.  MinGW's runtime spells it
         # without its sign anyway.
         shown = shown.replace("-nan", "nan")
-    return MENU + b"\n" + shown.encode() + b"\n" + CLOSING
+    return MENU + b"\n" + shown.encode() + b"\n" + closing()
 
 
 def alone(root, argv):
@@ -124,7 +129,7 @@ class Piped(unittest.TestCase):
         p = run(typed, args, redirect, timeout, root)
         if shown is None:
             self.assertTrue(p.stdout.startswith(MENU + b"\n"))
-            self.assertTrue(p.stdout.endswith(CLOSING))
+            self.assertTrue(p.stdout.endswith(closing()))
         else:
             self.assertEqual(p.stdout, screen(shown))
         self.assertEqual(p.stderr, b"")
