@@ -1,7 +1,9 @@
 """A desktop of a test's own for a screen reader: Xvfb, a session bus,
-speech-dispatcher writing down what it would speak, and Orca; the keys
-come from xdotool, as from a keyboard."""
+speech-dispatcher writing down what it would speak, Orca, and a listener
+writing down the text that programs insert; the keys come from xdotool,
+as from a keyboard."""
 
+import json
 import os
 import pathlib
 import re
@@ -12,6 +14,8 @@ import tempfile
 import time
 
 from machinery.common import XVFB, until
+
+HERE = pathlib.Path(__file__).parent
 
 # speech-dispatcher's generic module hands each text to a shell command:
 # here, one that writes it down instead of speaking.
@@ -36,6 +40,7 @@ class Desktop:
         self.folder = pathlib.Path(tempfile.mkdtemp())
         self.log = self.folder / "spoken"
         self.log.touch()
+        self.texts = self.folder / "inserted"
         self.socket = self.folder / "speechd.sock"
         self.started = []
         run = self.folder / "run"
@@ -62,6 +67,10 @@ class Desktop:
                         "unix_socket", "-S", self.socket, "-t", "0"])
             self.start(["orca", "--replace"])
             self.wait_for("Screen reader on", timeout=60)
+            with open(self.texts, "w") as out:
+                self.start(["/usr/bin/python3", HERE / "inserted.py"],
+                           stdout=out)
+            until(self.inserted, "the listener did not start", 30)
         except BaseException:
             self.stop()
             raise
@@ -99,18 +108,36 @@ class Desktop:
               "Orca never fell silent", 30)
         return self.spoken()[since:]
 
+    def focus(self, window):
+        """Gives the input focus to the program's window, named by its
+        class, once it shows, as a window manager would: this desktop
+        has none, and X would give the focus to whatever window the
+        pointer happens to be over."""
+        subprocess.run(["xdotool", "search", "--sync", "--onlyvisible",
+                        "--class", window, "windowfocus", "--sync"],
+                       env=self.env, check=True, timeout=60)
+
+    def inserted(self):
+        """Each text inserted so far, the listener's first line empty."""
+        return [json.loads(line) for line in
+                self.texts.read_text().splitlines(keepends=True)
+                if line.endswith("\n")]
+
     def keys(self, text):
         """Types text and sends it with Enter, or presses a key.  Before
-        Enter, as a listener would, it waits for the last key's echo and
-        a second of silence: Orca takes the field's text change after the
+        Enter it waits for the text to reach the field and for a second
+        of Orca's silence: Orca takes the field's text change after the
         key itself, and one that comes after Enter it speaks again, as if
-        the page had put the text there."""
+        the page had put the text there.  It waits for no echo of Orca's,
+        which now and then leaves a key out."""
         if text:
-            since = len(self.spoken())
+            since = len(self.inserted())
             subprocess.run(["xdotool", "type", "--delay", "80", text],
                            env=self.env, check=True)
-            self.wait_for(text[-1], since)
-            self.quiet(since)
+            until(lambda: text in "".join(self.inserted()[since:]),
+                  f"{text!r} never reached the field: "
+                  f"{self.inserted()[since:]!r}", 30)
+            self.quiet(0)
         subprocess.run(["xdotool", "key", "Return" if text else "x"],
                        env=self.env, check=True)
 
