@@ -482,7 +482,9 @@ class Page(unittest.TestCase):
                            r'type="application/octet-stream">([^<]*)<', html)
         self.assertEqual(zlib.decompress(base64.b64decode(packed[1]), -15),
                          MODULE.read_bytes())
-        self.assertIn('<html lang="de">', html)
+        # Not offered for translation: a translator rewrites the live
+        # region under a screen reader, and the dialogue is the program's.
+        self.assertIn('<html lang="de" translate="no">', html)
         self.assertIn("<title>Elektro-Rechner</title>", html)
         self.assertIn('name="viewport"', html)
         self.assertIn("MIT License", html)
