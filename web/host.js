@@ -4,13 +4,16 @@
 // The build fails when the module asks for an import that is not here.
 "use strict";
 
-// WASI's error numbers that these imports give.
-const EIO = 29;
+// WASI's error numbers that these imports give.  A host's failure is
+// known by the system's name for it, as Node.js gives it; any other is
+// EIO.
+const ERRNO = { EBADF: 8, EIO: 29, ENOSPC: 51, EPIPE: 64 };
 const ESPIPE = 70;
 
 // Runs main once, in a fresh instance of the module, with the host's
-// write(fd, bytes), read(fd, max) and key(); the promise gives its status.
-async function run(module, host) {
+// write(fd, bytes), read(fd, max) and key(), and the command's args;
+// the promise gives its status.
+async function run(module, host, args = []) {
 	let program = null;
 	let data = 0; // where Asyncify keeps the unwound stack
 	let waiting = null; // what the program waits for, while unwound
@@ -56,9 +59,9 @@ async function run(module, host) {
 						host.write(fd, buffer.slice());
 						n += buffer.length;
 					}
-				} catch {
-					// Any failure is EIO: the program only reports it.
-					return EIO;
+				} catch (e) {
+					// The program only reports it.
+					return ERRNO[e?.code] ?? ERRNO.EIO;
 				}
 				store(done, n);
 				return 0;
@@ -74,8 +77,8 @@ async function run(module, host) {
 					let bytes;
 					try {
 						bytes = await host.read(fd, max);
-					} catch {
-						return EIO;
+					} catch (e) {
+						return ERRNO[e?.code] ?? ERRNO.EIO;
 					}
 					let n = 0;
 					for (const buffer of list) {
@@ -116,13 +119,21 @@ async function run(module, host) {
 	const exports = program.exports;
 	exports._initialize();
 	data = exports.stackAlloc(8 + 4096);
-	let status = exports.main(0, 0);
+	// The arguments on the program's stack, as C's start-up puts them.
+	const argv = exports.stackAlloc(4 * (args.length + 1));
+	const words = new Uint32Array(exports.memory.buffer, argv, args.length + 1);
+	args.forEach((arg, i) => {
+		const bytes = new TextEncoder().encode(arg + "\0");
+		words[i] = exports.stackAlloc(bytes.length);
+		new Uint8Array(exports.memory.buffer, words[i]).set(bytes);
+	});
+	let status = exports.main(args.length, argv);
 	while (waiting !== null) {
 		exports.asyncify_stop_unwind();
 		answer = await waiting;
 		waiting = null;
 		exports.asyncify_start_rewind(data);
-		status = exports.main(0, 0);
+		status = exports.main(args.length, argv);
 	}
 	return status;
 }
