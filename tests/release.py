@@ -131,6 +131,12 @@ class Release(unittest.TestCase):
         self.assertEqual({next((f for f in folders if n.startswith(f + "/")),
                                n) for n in left_out},
                          {*folders, ".gitattributes", ".gitignore"})
+        # It says its own licence by machine, as the checkout does.
+        with tempfile.TemporaryDirectory() as folder, \
+                tarfile.open(SOURCE) as t:
+            t.extractall(folder, filter="data")
+            subprocess.run(["reuse", "--root", f"{folder}/ohmrechner-{VERSION}",
+                            "lint"], check=True, capture_output=True)
 
     def test_buildinfo(self):
         info = (RELEASE / f"ohmrechner-{VERSION}.buildinfo").read_text()
