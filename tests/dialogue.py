@@ -1,6 +1,8 @@
 """The dialogue through pipes, byte for byte."""
 
+import os
 import random
+import signal
 import subprocess
 import unittest
 
@@ -112,8 +114,26 @@ LOST = [
     (">&-", "Bad file descriptor"),
 ]
 
+# Whoever read the output has gone before it is written: a Unix program
+# ends by SIGPIPE, as every tool does; Node.js ignores the signal, and the
+# page's host hands the program the broken pipe by name; the Windows
+# runtime knows a pipe with no reader only as an invalid argument.
+GONE = {"posix": (-signal.SIGPIPE, ""),
+        "web": (1, "ohmrechner: Schreibfehler: Broken pipe\n"),
+        "windows": (1, "ohmrechner: Schreibfehler: Invalid argument\n")}
+
 
 class LostOutput(unittest.TestCase):
+    def test_reader_gone(self):
+        r, w = os.pipe()
+        os.close(r)
+        with open(w, "wb") as out:
+            p = subprocess.run(EMULATOR + [EXE], input=b"2\n10\n3\n",
+                               stdout=out, stderr=subprocess.PIPE, env=ENV,
+                               timeout=60)
+        host = "web" if WEB else "windows" if WINDOWS else "posix"
+        self.assertEqual((p.returncode, plain(p.stderr).decode()), GONE[host])
+
     def test_failure_reported(self):
         for redirect, reason in LOST:
             with self.subTest(redirect=redirect):
