@@ -1,8 +1,9 @@
 """A desktop of a test's own for a screen reader: Xvfb, a session bus,
-speech-dispatcher writing down what it would speak, Orca, and a listener
-writing down the text that programs insert; the keys come from xdotool,
-as from a keyboard."""
+speech-dispatcher, Orca writing down what it says, and a listener writing
+down the text that programs insert; the keys come from xdotool, as from a
+keyboard."""
 
+import codecs
 import json
 import os
 import pathlib
@@ -11,24 +12,42 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
+import tty
 
 from machinery.common import XVFB, until
 
 HERE = pathlib.Path(__file__).parent
 
 # speech-dispatcher's generic module hands each text to a shell command:
-# here, one that writes it down instead of speaking.
+# here, one that does nothing.  What Orca says is read from Orca's own
+# record: speech-dispatcher drops an utterance that the next one
+# interrupts before its module has begun it, and how many it drops
+# depends on how busy the machine is.
 SPEECHD = """AudioOutputMethod "libao"
-AddModule "log" "sd_generic" "log.conf"
-DefaultModule log
+AddModule "silent" "sd_generic" "silent.conf"
+DefaultModule silent
 DefaultLanguage "de"
 """
-LOG_MODULE = """GenericExecuteSynth "printf '%s\\\\n' \\'$DATA\\' >> {log}"
+MODULE = """GenericExecuteSynth "true"
 GenericLanguage "de" "de" "utf-8"
 AddVoice "de" "MALE1" "de"
 DefaultVoice "de"
 """
+# Each utterance in Orca's record: its text, then the voice's settings,
+# one or a list.
+SAID = re.compile(r" - SPEECH OUTPUT: '(.*?)'(?: voice=\w+)? ?\[?\{['}]"
+                  r"[^\n]*\n", re.S)
+
+
+def read(record):
+    """What a terminal's other end has written, or nothing once it has
+    closed."""
+    try:
+        return record.read(65536)
+    except OSError:
+        return b""
 
 
 class Desktop:
@@ -38,8 +57,7 @@ class Desktop:
 
     def __init__(self):
         self.folder = pathlib.Path(tempfile.mkdtemp())
-        self.log = self.folder / "spoken"
-        self.log.touch()
+        self.said = []
         self.texts = self.folder / "inserted"
         self.socket = self.folder / "speechd.sock"
         self.started = []
@@ -48,8 +66,13 @@ class Desktop:
         conf = self.folder / "speechd"
         (conf / "modules").mkdir(parents=True)
         (conf / "speechd.conf").write_text(SPEECHD)
-        (conf / "modules/log.conf").write_text(
-            LOG_MODULE.format(log=self.log))
+        (conf / "modules/silent.conf").write_text(MODULE)
+        # Orca's record on a terminal of the test's own, which Python
+        # writes line by line; a file, only once its buffer is full.
+        master, self.record = os.openpty()
+        tty.setraw(self.record)
+        threading.Thread(target=self.hear, args=(master,),
+                         daemon=True).start()
         # libao's null driver: no sound card is needed.
         (self.folder / ".libao").write_text("default_driver=null\n")
         self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
@@ -65,7 +88,8 @@ class Desktop:
                 ["dbus-daemon", "--session", "--nofork", "--print-address=1"])
             self.start(["speech-dispatcher", "-s", "-C", conf, "-c",
                         "unix_socket", "-S", self.socket, "-t", "0"])
-            self.start(["orca", "--replace"])
+            self.start(["orca", "--replace", "--debug-file",
+                        os.ttyname(self.record)])
             self.wait_for("Screen reader on", timeout=60)
             with open(self.texts, "w") as out:
                 self.start(["/usr/bin/python3", HERE / "inserted.py"],
@@ -91,11 +115,23 @@ class Desktop:
         self.started.append(p)
         return p
 
+    def hear(self, master):
+        """Takes each utterance from Orca's record as it comes."""
+        text, decode = "", codecs.getincrementaldecoder("utf-8")("replace")
+        with open(master, "rb", buffering=0) as record:
+            while chunk := read(record):
+                text += decode.decode(chunk)
+                end = 0
+                for said in SAID.finditer(text):
+                    self.said.append(said[1])
+                    end = said.end()
+                # Only the start of an utterance is kept, for what comes.
+                start = text.find(" - SPEECH OUTPUT: '", end)
+                text = text[start:] if start >= 0 else text[-32:]
+
     def spoken(self):
-        """All said so far, white space folded, without the marks that
-        Orca sets to follow the speech."""
-        text = self.log.read_bytes().decode("utf-8", "replace")
-        return " ".join(re.sub(r"<mark [^>]*/>", " ", text).split())
+        """All said so far, white space folded."""
+        return " ".join(" ".join(self.said).split())
 
     def wait_for(self, text, since=0, timeout=30):
         until(lambda: text in self.spoken()[since:],
@@ -104,8 +140,14 @@ class Desktop:
 
     def quiet(self, since):
         """What is said since then, once a second has passed in silence."""
-        until(lambda: self.log.stat().st_mtime < time.time() - 1,
-              "Orca never fell silent", 30)
+        heard = [len(self.said), time.monotonic()]
+
+        def silent():
+            if len(self.said) != heard[0]:
+                heard[:] = [len(self.said), time.monotonic()]
+            return time.monotonic() - heard[1] > 1
+
+        until(silent, "Orca never fell silent", 30)
         return self.spoken()[since:]
 
     def focus(self, window):
@@ -152,4 +194,5 @@ class Desktop:
             except subprocess.TimeoutExpired:
                 os.killpg(p.pid, signal.SIGKILL)
                 p.wait()
+        os.close(self.record)
         shutil.rmtree(self.folder, ignore_errors=True)
