@@ -150,21 +150,6 @@ class Desktop:
         until(silent, "Orca never fell silent", 30)
         return self.spoken()[since:]
 
-    def focus(self, window):
-        """Gives the input focus to the program's window, named by its
-        class, once it shows, as a window manager would: this desktop
-        has none, and X would give the focus to whatever window the
-        pointer happens to be over.  A window that a program shows for a
-        moment as it starts may be gone before it has the focus: then
-        the next one takes it."""
-        def focused():
-            return subprocess.run(
-                ["xdotool", "search", "--sync", "--onlyvisible", "--class",
-                 window, "windowfocus", "--sync"], env=self.env,
-                stderr=subprocess.DEVNULL, timeout=60).returncode == 0
-
-        until(focused, f"no window of {window} took the focus", 60)
-
     def inserted(self):
         """Each text inserted so far, the listener's first line empty."""
         return [json.loads(line) for line in
