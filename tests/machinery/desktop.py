@@ -161,8 +161,8 @@ class Desktop:
         Enter it waits for the text to reach the field and for a second
         of Orca's silence: Orca takes the field's text change after the
         key itself, and one that comes after Enter it speaks again, as if
-        the page had put the text there.  It waits for no echo of Orca's,
-        which now and then leaves a key out."""
+        the page had put the text there.  What counts is that the key
+        reached the field, not that Orca echoed it."""
         if text:
             since = len(self.inserted())
             subprocess.run(["xdotool", "type", "--delay", "80", text],
