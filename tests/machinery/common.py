@@ -220,5 +220,5 @@ def until(ready, failure, timeout=10):
 TOP = pathlib.Path(__file__).parent.parent.parent
 LICENCE = (TOP / "LICENSE").read_text()
 # The one version, as the build description gives it to every artifact.
-VERSION = re.search(r"\bproject\(ohmrechner VERSION (\S+)",
-                    (TOP / "CMakeLists.txt").read_text())[1]
+VERSION = subprocess.run([TOP / "tools/version"], capture_output=True,
+                         text=True, check=True).stdout.strip()
