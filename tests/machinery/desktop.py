@@ -167,12 +167,23 @@ class Desktop:
             since = len(self.inserted())
             subprocess.run(["xdotool", "type", "--delay", "80", text],
                            env=self.env, check=True)
-            until(lambda: text in "".join(self.inserted()[since:]),
-                  f"{text!r} never reached the field: "
-                  f"{self.inserted()[since:]!r}", 30)
+            try:
+                until(lambda: text in "".join(self.inserted()[since:]),
+                      "", 30)
+            except AssertionError:
+                raise AssertionError(
+                    f"{text!r} never reached the field: "
+                    f"{self.inserted()[since:]!r}; the keys went to "
+                    f"{self.focus()}") from None
             self.quiet(0)
         subprocess.run(["xdotool", "key", "Return" if text else "x"],
                        env=self.env, check=True)
+
+    def focus(self):
+        """The window that has the keyboard, and where the pointer is."""
+        return " ".join(subprocess.run(
+            ["xdotool", "getwindowfocus", "getwindowname", "getmouselocation"],
+            env=self.env, capture_output=True, text=True).stdout.split())
 
     def stop(self):
         for p in reversed(self.started):
