@@ -41,10 +41,7 @@ def earlier(folder):
     src = pathlib.Path(folder, "src")
     shutil.copytree(TOP, src, ignore=shutil.ignore_patterns(
         ".git", "build", "node_modules"))
-    lists = src / "CMakeLists.txt"
-    lists.write_text(lists.read_text().replace(
-        f"project(ohmrechner VERSION {VERSION}",
-        f"project(ohmrechner VERSION {EARLIER}"))
+    subprocess.run([src / "tools/version", EARLIER], check=True)
     cmake = os.environ["CMAKE_COMMAND"]
     for argv in ([cmake, "-S", src, "-B", src / "b", "-DBUILD_TESTING=OFF",
                   "--toolchain", src / "cmake/i686-w64-mingw32.cmake"],
