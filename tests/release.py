@@ -11,18 +11,13 @@ import tarfile
 import tempfile
 import unittest
 
-from machinery.common import TOP, VERSION, versions
+from machinery.common import ARTIFACTS, TOP, VERSION, versions
 
 RELEASE = pathlib.Path(os.environ.get("OHMRECHNER_RELEASE", "release"))
 
-# Every artifact of a release, for this version.
-ARTIFACTS = sorted(
-    [f"ohmrechner_{VERSION}_{arch}.deb" for arch in ("amd64", "arm64", "armhf")]
-    + [f"ohmrechner-{VERSION}-linux-{cpu}.tar.gz"
-       for cpu in ("x86_64", "aarch64", "armv7")]
-    + [f"ohmrechner-{VERSION}-{name}"
-       for name in ("win32.zip", "win32-setup.exe", "win32.msi", "web.zip")]
-    + [f"ohmrechner-{VERSION}.tar.gz", f"ohmrechner-{VERSION}.buildinfo"])
+# Every artifact that the build makes, for this version.
+ARTIFACTS = [n.replace("<version>", VERSION) for n in ARTIFACTS
+             if not n.endswith(".asc") and n != "SHA256SUMS"]
 SOURCE = RELEASE / f"ohmrechner-{VERSION}.tar.gz"
 # Each signature, and what it signs.
 SIGNED = {"SHA256SUMS.asc": "SHA256SUMS", SOURCE.name + ".asc": SOURCE.name}

@@ -1,10 +1,13 @@
-"""The version in what is written by hand: every build checks it."""
+"""The version, and the downloads' names, in what is written by hand: every
+build checks them."""
 
 import re
 import subprocess
 import unittest
 
-from machinery.common import TOP, VERSION
+from machinery.common import ARTIFACTS, TOP, VERSION
+
+DOCS = [*TOP.glob("*.md"), *TOP.glob("docs/*"), *TOP.glob("debian/README*")]
 
 
 class Version(unittest.TestCase):
@@ -28,12 +31,25 @@ class Version(unittest.TestCase):
         # never changes, may stand in a document.
         upgrade = re.search(r"set\(upgrade_code (\S+)\)",
                             (TOP / "pkg/CMakeLists.txt").read_text())[1]
-        for doc in [*TOP.glob("*.md"), *TOP.glob("docs/*"),
-                    *TOP.glob("debian/README*")]:
+        for doc in DOCS:
             with self.subTest(doc.name):
                 self.assertLessEqual(set(re.findall(
                     r"[0-9A-F]{8}(?:-[0-9A-F]{4}){3}-[0-9A-F]{12}",
                     doc.read_text(), re.I)), {upgrade})
+
+    def test_artifact_names(self):
+        # Each download a document names is one that RELEASING.md's table
+        # lists: <cpu> stands for any, a path for the tarball it is in.
+        # Debian names our source tarball its own way.
+        for doc in DOCS:
+            for name in set(re.findall(r"ohmrechner[-_]<version>[\w.<>/-]*",
+                                       doc.read_text())):
+                name = name.rstrip(".").split("/")[0]
+                like = re.escape(name).replace("<cpu>", r"\w+")
+                with self.subTest(doc=doc.name, name=name):
+                    self.assertTrue(name.endswith(".orig.tar.gz") or any(
+                        re.fullmatch(like + r"(\.tar\.gz)?", n)
+                        for n in ARTIFACTS))
 
 
 if __name__ == "__main__":

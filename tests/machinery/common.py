@@ -222,3 +222,10 @@ LICENCE = (TOP / "LICENSE").read_text()
 # The one version, as the build description gives it to every artifact.
 VERSION = subprocess.run([TOP / "tools/version"], capture_output=True,
                          text=True, check=True).stdout.strip()
+# Every file of a release, as RELEASING.md's table names it: the one list,
+# which the release check holds the folder to and every other document's
+# names to.
+HOLDS = re.search(r"\n## What it holds\n\n.*?\n.*?\n(.*?)\n\n",
+                  (TOP / "RELEASING.md").read_text(), re.S)[1]
+ARTIFACTS = sorted(name for row in HOLDS.splitlines()
+                   for name in re.findall(r"`([^`]*)`", row.split(" | ")[0]))
