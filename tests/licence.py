@@ -2,16 +2,9 @@
 tarball carries, and Debian's copyright file, which says it again in
 Debian's folder and must not say otherwise."""
 
-import email.parser
 import unittest
 
-from machinery.common import LICENCE, TOP
-
-
-def stanzas(path):
-    """A copyright file's paragraphs, each as its fields."""
-    return [dict(email.parser.HeaderParser().parsestr(p + "\n"))
-            for p in path.read_text().split("\n\n") if p.strip()]
+from machinery.common import LICENCE, TOP, stanzas
 
 
 class Licence(unittest.TestCase):

@@ -14,8 +14,8 @@ import unittest
 
 from machinery import wineup
 from machinery.common import (ARCH, EMULATOR, ENV, EXE, LICENCE, PACKAGES,
-                              UNPACKED, VERSION, WINDOWS, plain, readelf,
-                              screen, versions)
+                              TOP, UNPACKED, VERSION, WINDOWS, plain, readelf,
+                              screen, stanzas, versions)
 from tables import WORKED
 
 
@@ -128,6 +128,18 @@ class Deb(unittest.TestCase):
         terms = LICENCE.split("\n\n", 2)[2].strip()
         self.assertIn((" " + terms.replace("\n", "\n "))
                       .replace("\n \n", "\n .\n"), copyright)
+
+        # What it says of itself, and its copyright record, Debian's own
+        # packaging says too, where the formats allow: the source tarball
+        # leaves that folder out.
+        if (TOP / "debian").exists():
+            control = {k: v for s in stanzas(TOP / "debian/control")
+                       for k, v in s.items()}
+            for name in ("Section", "Maintainer", "Homepage", "Description"):
+                self.assertEqual(field(name).split(), control[name].split())
+            ours = stanzas(TOP / "debian/copyright")
+            del ours[0]["Source"]
+            self.assertEqual(stanzas(doc / "copyright"), ours)
 
         # Neither error nor warning from Debian's own checks.
         p = subprocess.run(["lintian", "--fail-on", "error,warning", deb],

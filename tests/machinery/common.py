@@ -5,6 +5,7 @@ WebAssembly build (Wine, qemu-user, Node.js); OHMRECHNER_PAGE, the web
 page, and OHMRECHNER_MODULE, its module; OHMRECHNER_PACKAGES, where the
 packages are, and OHMRECHNER_UNPACKED, where to unpack them."""
 
+import email.parser
 import functools
 import gzip
 import os
@@ -206,6 +207,13 @@ def versions(path):
 # standard output.
 XVFB = ["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
         "1280x800x24"]
+
+
+def stanzas(path):
+    """A Debian control or copyright file's paragraphs, each as its
+    fields."""
+    return [dict(email.parser.HeaderParser().parsestr(p + "\n"))
+            for p in path.read_text().split("\n\n") if p.strip()]
 
 
 def until(ready, failure, timeout=10):
