@@ -119,7 +119,11 @@ class Desktop:
         """Takes each utterance from Orca's record as it comes."""
         text, decode = "", codecs.getincrementaldecoder("utf-8")("replace")
         with open(master, "rb", buffering=0) as record:
+            keep = os.environ.get("OHMRECHNER_ORCA_RECORD")
             while chunk := read(record):
+                if keep:
+                    with open(keep, "ab") as f:
+                        f.write(chunk)
                 text += decode.decode(chunk)
                 end = 0
                 for said in SAID.finditer(text):
