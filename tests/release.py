@@ -112,8 +112,8 @@ class Release(unittest.TestCase):
                     self.assertNotEqual(p.returncode, 0)
 
     def test_source(self):
-        # The commit's tree, less what only git, CI, the maintainer and
-        # root need, and less Debian's own folder.
+        # The commit's tree, less what only git, CI and the maintainer
+        # need, and less Debian's own folder.
         with tarfile.open(SOURCE) as t:
             names = {m.name.split("/", 1)[1] for m in t.getmembers()
                      if "/" in m.name}
@@ -122,7 +122,7 @@ class Release(unittest.TestCase):
             check=True).stdout.split())
         left_out = tracked - names
         self.assertIn("CMakeLists.txt", names)
-        folders = [".ci", "debian", "tools/maintainer", "tools/root"]
+        folders = [".ci", "debian", "tools/maintainer"]
         self.assertEqual({next((f for f in folders if n.startswith(f + "/")),
                                n) for n in left_out},
                          {*folders, ".gitattributes", ".gitignore"})
