@@ -147,9 +147,18 @@ document.addEventListener("click", () => {
 	if (document.getSelection().isCollapsed)
 		field.focus();
 });
+// A screen reader takes what the live line says only once the page has
+// loaded: before, while it still builds its view of the page, Orca in
+// Firefox drops it, and the menu would go unsaid.
+const loaded = new Promise((resolve) => {
+	if (document.readyState === "complete")
+		resolve();
+	else
+		addEventListener("load", resolve, { once: true });
+});
 // An older browser keeps the page's own line that says so.
 if ("WebAssembly" in window && "DecompressionStream" in window)
-	compile().then(start, fail);
+	Promise.all([compile(), loaded]).then(([module]) => start(module), fail);
 
 // Served from the web, the page is an app: its manifest puts it on the
 // home screen, and its worker keeps it for times without a network.
