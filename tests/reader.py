@@ -2,6 +2,7 @@
 own (machinery/desktop.py), hears the page in Chromium and Firefox, and
 the program in GNOME Terminal."""
 
+import contextlib
 import re
 import sys
 import unittest
@@ -42,6 +43,16 @@ def count(said, text):
                           + r"(?![\w=.])", said))
 
 
+@contextlib.contextmanager
+def step(typed):
+    """A step that fails ends the session, and says which it was: the
+    next would only wait out its time for what cannot come."""
+    try:
+        yield
+    except AssertionError as e:
+        raise AssertionError(f"after {typed!r}: {e}") from None
+
+
 class Reader:
     """One session with the reader in one program: what it must say after
     each step, and, where strict, what it must not say again."""
@@ -67,28 +78,27 @@ class Reader:
             sys.stderr.write(f"The start menu is spoken: "
                              f"{'yes' if MENU[-1] in said else 'no'}\n")
         for typed, expected in self.steps:
-            # A step that fails ends the session: the next would only
-            # wait out its time for what cannot come.
-            since = len(d.spoken())
-            d.keys(typed)
-            d.wait_for(expected[-1], since)
-            said = d.quiet(since)
-            # In order; where strict, each once, and nothing of the
-            # menu but a fresh one.
-            at = [said.find(text) for text in expected]
-            self.assertNotIn(-1, at, said)
-            self.assertEqual(at, sorted(at), said)
-            if not self.strict:
-                continue
-            for text in expected + MENU * (expected != MENU):
-                self.assertEqual(count(said, text), text in expected,
-                                 said)
-            # The typed line: said key by key as it is typed (Orca may
-            # say a key twice, as pressed and as inserted), and not
-            # again once Enter has sent it.
-            if typed:
-                sent = said.partition(" return ")[2]
-                self.assertEqual(count(sent, typed), 0, said)
+            with step(typed):
+                since = len(d.spoken())
+                d.keys(typed)
+                d.wait_for(expected[-1], since)
+                said = d.quiet(since)
+                # In order; where strict, each once, and nothing of the
+                # menu but a fresh one.
+                at = [said.find(text) for text in expected]
+                self.assertNotIn(-1, at, said)
+                self.assertEqual(at, sorted(at), said)
+                if not self.strict:
+                    continue
+                for text in expected + MENU * (expected != MENU):
+                    self.assertEqual(count(said, text), text in expected,
+                                     said)
+                # The typed line: said key by key as it is typed (Orca may
+                # say a key twice, as pressed and as inserted), and not
+                # again once Enter has sent it.
+                if typed:
+                    sent = said.partition(" return ")[2]
+                    self.assertEqual(count(sent, typed), 0, said)
 
 
 class OrcaChromium(Reader, unittest.TestCase):
