@@ -71,6 +71,8 @@ class Reader:
         d.start(self.argv(d.folder))
         d.wait_for(self.ready, timeout=60)
         said = d.quiet(0)
+        # No browser offers to translate the console under the reader.
+        self.assertNotIn("Translate", said)
         if self.strict:
             for line in MENU:
                 self.assertEqual(count(said, line), 1, said)

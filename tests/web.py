@@ -485,6 +485,7 @@ class Page(unittest.TestCase):
         # Not offered for translation: a translator rewrites the live
         # region under a screen reader, and the dialogue is the program's.
         self.assertIn('<html lang="de" translate="no">', html)
+        self.assertIn('<meta name="google" content="notranslate">', html)
         self.assertIn("<title>Elektro-Rechner</title>", html)
         self.assertIn('name="viewport"', html)
         self.assertIn("MIT License", html)
