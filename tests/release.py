@@ -11,12 +11,12 @@ import tarfile
 import tempfile
 import unittest
 
-from machinery.common import ARTIFACTS, TOP, VERSION, versions
+from machinery.common import RELEASED, TOP, VERSION, versions
 
 RELEASE = pathlib.Path(os.environ.get("OHMRECHNER_RELEASE", "release"))
 
 # Every artifact that the build makes, for this version.
-ARTIFACTS = [n.replace("<version>", VERSION) for n in ARTIFACTS
+ARTIFACTS = [n.replace("<version>", VERSION) for n in RELEASED
              if not n.endswith(".asc") and n != "SHA256SUMS"]
 SOURCE = RELEASE / f"ohmrechner-{VERSION}.tar.gz"
 # Each signature, and what it signs.

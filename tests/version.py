@@ -5,7 +5,7 @@ import re
 import subprocess
 import unittest
 
-from machinery.common import ARTIFACTS, TOP, VERSION
+from machinery.common import RELEASED, TOP, VERSION
 
 DOCS = [*TOP.glob("*.md"), *TOP.glob("docs/*"), *TOP.glob("debian/README*")]
 
@@ -49,7 +49,7 @@ class Version(unittest.TestCase):
                 with self.subTest(doc=doc.name, name=name):
                     self.assertTrue(name.endswith(".orig.tar.gz") or any(
                         re.fullmatch(like + r"(\.tar\.gz)?", n)
-                        for n in ARTIFACTS))
+                        for n in RELEASED))
 
 
 if __name__ == "__main__":

@@ -217,10 +217,12 @@ def stanzas(path):
 
 
 def until(ready, failure, timeout=10):
+    """ready()'s first true result; failure may be a function, which says
+    why only once it is known to have failed."""
     deadline = time.monotonic() + timeout
     while not (result := ready()):
         if time.monotonic() > deadline:
-            raise AssertionError(failure)
+            raise AssertionError(failure() if callable(failure) else failure)
         time.sleep(0.01)
     return result
 
@@ -235,5 +237,5 @@ VERSION = subprocess.run([TOP / "tools/version"], capture_output=True,
 # names to.
 HOLDS = re.search(r"\n## What it holds\n\n.*?\n.*?\n(.*?)\n\n",
                   (TOP / "RELEASING.md").read_text(), re.S)[1]
-ARTIFACTS = sorted(name for row in HOLDS.splitlines()
+RELEASED = sorted(name for row in HOLDS.splitlines()
                    for name in re.findall(r"`([^`]*)`", row.split(" | ")[0]))

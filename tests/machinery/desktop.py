@@ -171,14 +171,10 @@ class Desktop:
             since = len(self.inserted())
             subprocess.run(["xdotool", "type", "--delay", "80", text],
                            env=self.env, check=True)
-            try:
-                until(lambda: text in "".join(self.inserted()[since:]),
-                      "", 30)
-            except AssertionError:
-                raise AssertionError(
-                    f"{text!r} never reached the field: "
-                    f"{self.inserted()[since:]!r}; the keys went to "
-                    f"{self.focus()}") from None
+            until(lambda: text in "".join(self.inserted()[since:]),
+                  lambda: f"{text!r} never reached the field: "
+                  f"{self.inserted()[since:]!r}; the keys went to "
+                  f"{self.focus()}", 30)
             self.quiet(0)
         subprocess.run(["xdotool", "key", "Return" if text else "x"],
                        env=self.env, check=True)
