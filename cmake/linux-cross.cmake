@@ -8,5 +8,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
+# The program links against the processor's own libc6-dev, as Debian's
+# cross builds do, not the cross compiler's copy: that one is built from
+# an older glibc, whose source the archive may no longer hand out, and
+# the static twin carries its C library's source beside it.  So one
+# glibc serves every processor.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-B/usr/lib/${triple}/ -L/usr/lib/${triple}")
+
 find_program(QEMU ${qemu} REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU} -L /usr/${triple})
