@@ -17,3 +17,4 @@ set_target_properties(ohmrechner-static PROPERTIES OUTPUT_NAME ohmrechner
 check_linker_flag(CXX -static-pie HAVE_STATIC_PIE)
 target_link_options(ohmrechner-static PRIVATE
 	$<IF:$<BOOL:${HAVE_STATIC_PIE}>,-static-pie,-static>)
+parts(ohmrechner-static NOTICES ${CMAKE_BINARY_DIR}/static/LIZENZEN)

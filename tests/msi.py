@@ -79,6 +79,8 @@ class Msi(unittest.TestCase):
         order = ["InstallValidate", "RemoveExistingProducts",
                  "InstallInitialize"]
         self.assertEqual(sorted(order, key=steps.get), order)
+        # The notices go where the program goes.
+        self.assertIn("LIZENZEN.txt", [r[0] for r in table(self.msi, "File")])
         info = summary(self.msi)
         self.assertEqual(info["7"], "Intel;1031")
         self.assertEqual(info["12"], info["13"])

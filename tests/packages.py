@@ -3,6 +3,7 @@ and the program run from there."""
 
 import codecs
 import gzip
+import json
 import os
 import pathlib
 import re
@@ -32,6 +33,28 @@ TREE = ["bin/ohmrechner",
 DEBIAN = ["share/doc/ohmrechner/changelog.gz",
           "share/doc/ohmrechner/copyright",
           "share/lintian/overrides/ohmrechner"]
+
+
+# What each download's program must carry notices for, whatever its link
+# record says: the C library and the compiler's runtime, by source.
+CARRIED = {"linux": {"glibc", "gcc-12"}, "exe": {"mingw-w64", "gcc-12"},
+           "js": {"emscripten"}}
+
+
+def owes(test, kind, target, notices):
+    """The notices hold, for each library that the link recorded, its
+    name, version and licence, and Debian's copyright file whole."""
+    record = pathlib.Path(os.environ["OHMRECHNER_PARTS"], f"{target}.json")
+    parts = json.loads(record.read_text())["parts"]
+    test.assertLessEqual(CARRIED[kind], {p["source"] for p in parts})
+    text = notices.decode("utf-8-sig").replace("\r\n", "\n")
+    for p in parts:
+        with test.subTest(p["package"]):
+            copyright = pathlib.Path(f"/usr/share/doc/{p['package']}/"
+                                     "copyright").read_text()
+            for words in (f"{p['source']} {p['source_version']}",
+                          p["licence"], copyright.rstrip()):
+                test.assertIn(words, text)
 
 
 class Installed(unittest.TestCase):
@@ -170,12 +193,14 @@ class Tarball(unittest.TestCase):
                        for m in t.getmembers() if m.isfile()),
                 [(f"{top}/{name}", oct(0o755 if name == "ohmrechner"
                                        else 0o644), "root", "root")
-                 for name in ("LICENSE", "LIESMICH", "ohmrechner",
-                              "ohmrechner.1")])
+                 for name in ("LICENSE", "LIESMICH", "LIZENZEN",
+                              "ohmrechner", "ohmrechner.1")])
             shutil.rmtree(UNPACKED, ignore_errors=True)
             t.extractall(UNPACKED)
         folder = UNPACKED / top
         self.assertEqual((folder / "LICENSE").read_text(), LICENCE)
+        owes(self, "linux", "ohmrechner-static",
+             (folder / "LIZENZEN").read_bytes())
         readme = (folder / "LIESMICH").read_text()
         for words in (f"tar xzf {tarball.name}",
                       "gpg --verify SHA256SUMS.asc SHA256SUMS",
@@ -192,8 +217,9 @@ class Tarball(unittest.TestCase):
 
 # What a portable archive holds: for Windows, or the web page.
 ARCHIVED = {
-    "exe": ["LICENSE.txt", "LIESMICH.txt", "ohmrechner.exe"],
-    "js": ["LICENSE", "barrierefreiheit.html", "icons/apple-touch-icon.png",
+    "exe": ["LICENSE.txt", "LIESMICH.txt", "LIZENZEN.txt", "ohmrechner.exe"],
+    "js": ["LICENSE", "LIZENZEN.txt", "barrierefreiheit.html",
+           "icons/apple-touch-icon.png",
            "icons/icon-192.png", "icons/icon-512.png",
            "icons/icon-maskable.png", "manifest.json", "ohmrechner.html",
            "sw.js"],
@@ -229,6 +255,8 @@ class Zip(unittest.TestCase):
         folder = UNPACKED / top
         self.assertEqual(plain((folder / expected[0]).read_bytes()),
                          LICENCE.encode())
+        kind = EXE.rsplit(".", 1)[1]
+        owes(self, kind, "ohmrechner", (folder / "LIZENZEN.txt").read_bytes())
         if not WINDOWS:
             statement = (folder / "barrierefreiheit.html").read_text()
             for words in STATEMENT:
@@ -287,6 +315,8 @@ class Installer(unittest.TestCase):
                 exe = where + r"\ohmrechner.exe"
                 self.assertEqual(plain((unix(where) / "LICENSE.txt")
                                        .read_bytes()), LICENCE.encode())
+                owes(self, "exe", "ohmrechner",
+                     (unix(where) / "LIZENZEN.txt").read_bytes())
                 self.assertEqual(link_target((drive / self.LINK)
                                              .read_bytes()), exe)
                 p = wine(exe, typed=b"2\n10\n3\n")

@@ -4,7 +4,8 @@ these and nothing else; and for a web server, the manifest, the icons
 and the worker that keeps them, named by what they hold.  Every byte of
 the page is loaded, often over a thin line: the script is minified and
 the module deflated here, from the readable sources beside this file.
-Usage: app.py MODULE VERSION FOLDER"""
+Beside the page go the notices that the module owes, which the page names.
+Usage: app.py MODULE VERSION NOTICES FOLDER"""
 
 import base64
 import hashlib
@@ -17,7 +18,7 @@ import sys
 
 HERE = pathlib.Path(__file__).parent
 TOP = HERE.parent
-module, version, folder = sys.argv[1:]
+module, version, notices, folder = sys.argv[1:]
 folder = pathlib.Path(folder)
 
 
@@ -55,6 +56,7 @@ icon = (TOP / "pkg/linux/example.ohmrechner.Ohmrechner.svg").read_bytes()
 parts = {
     "VERSION": version,
     "LICENCE": (TOP / "LICENSE").read_text().strip(),
+    "NOTICES": pathlib.Path(notices).name,
     "ICON": base64.b64encode(icon).decode(),
     "STYLE_HASH": digest(style),
     "SCRIPT_HASH": digest(script),
@@ -72,16 +74,18 @@ shutil.rmtree(folder, ignore_errors=True)
 (folder / "ohmrechner.html").write_text(page)
 shutil.copy(HERE / "manifest.json", folder)
 shutil.copy(TOP / "LICENSE", folder)
+shutil.copy(notices, folder)
 # A template for the host, who fills it in and publishes it.
 shutil.copy(TOP / "docs/barrierefreiheit.html", folder)
 for png in sorted((HERE / "icons").glob("*.png")):
     shutil.copy(png, folder / "icons")
 
-# What the worker keeps: the app, not the licence or the template, nor
+# What the worker keeps: the app, not the licences or the template, nor
 # itself.
 files = sorted(str(f.relative_to(folder)) for f in folder.rglob("*")
                if f.is_file()
-               and f.name not in ("LICENSE", "barrierefreiheit.html"))
+               and f.name not in ("LICENSE", pathlib.Path(notices).name,
+                                  "barrierefreiheit.html"))
 release = hashlib.sha256()
 for name in files:
     release.update(name.encode() + b"\0" + (folder / name).read_bytes())
