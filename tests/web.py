@@ -210,7 +210,7 @@ class Browser:
             served, built = pathlib.Path(folder, "a"), pathlib.Path(folder, "b")
             shutil.copytree(APP, served)
             subprocess.run([sys.executable, TOP / "web/app.py", MODULE,
-                            newer, built], check=True)
+                            newer, APP / "LIZENZEN.txt", built], check=True)
             server = self.serve(served)
             url = server.url + PAGE.name
             self.open(url)
