@@ -3,13 +3,21 @@
 # preset's packages and the release folder alike.  Runs after each
 # generator, before cpack moves its package beside the others, so that the
 # last run lists them all; or by itself, with -P, over a folder.
-set(pattern ${CPACK_PACKAGE_NAME}[-_]${CPACK_PACKAGE_VERSION}[-_.]*)
+# Over a folder, every file but the sums and the signatures: the release
+# holds its bill of materials and the C library's source too.
+set(pattern *)
+if(CPACK_GENERATOR)
+	set(pattern ${CPACK_PACKAGE_NAME}[-_]${CPACK_PACKAGE_VERSION}[-_.]*)
+endif()
 file(GLOB done ${CPACK_PACKAGE_DIRECTORY}/${pattern})
+list(FILTER done EXCLUDE REGEX "/SHA256SUMS$|[.]asc$")
 set(names "")
 # CPack's External generator leaves its metadata beside the MSI, for
 # outside tools: not a download.
-list(FILTER done EXCLUDE REGEX "[.]json$")
-list(FILTER CPACK_PACKAGE_FILES EXCLUDE REGEX "[.]json$")
+if(CPACK_GENERATOR)
+	list(FILTER done EXCLUDE REGEX "[.]json$")
+	list(FILTER CPACK_PACKAGE_FILES EXCLUDE REGEX "[.]json$")
+endif()
 foreach(p IN LISTS done CPACK_PACKAGE_FILES)
 	get_filename_component(name ${p} NAME)
 	list(APPEND names ${name})

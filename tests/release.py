@@ -2,6 +2,8 @@
 signature, and one version in every artifact.  OHMRECHNER_RELEASE names
 the folder."""
 
+import hashlib
+import json
 import os
 import pathlib
 import re
@@ -14,11 +16,22 @@ import unittest
 from machinery.common import RELEASED, TOP, VERSION, versions
 
 RELEASE = pathlib.Path(os.environ.get("OHMRECHNER_RELEASE", "release"))
+SOURCE = RELEASE / f"ohmrechner-{VERSION}.tar.gz"
+BILL = RELEASE / f"ohmrechner-{VERSION}.cdx.json"
+BOM = json.loads(BILL.read_text()) if BILL.exists() else {"components": []}
+# Each library in a download, as its link recorded it.
+PARTS = [(c["name"], part) for c in BOM["components"]
+         for part in c.get("components", [])[1:]]
+# The C library's version, which the static programs were linked with.
+GLIBC = {p["pedigree"]["ancestors"][0]["version"] for _, p in PARTS
+         if p["pedigree"]["ancestors"][0]["name"] == "glibc"}
+glibc = GLIBC.pop() if len(GLIBC) == 1 else "?"
 
 # Every artifact that the build makes, for this version.
-ARTIFACTS = [n.replace("<version>", VERSION) for n in RELEASED
-             if not n.endswith(".asc") and n != "SHA256SUMS"]
-SOURCE = RELEASE / f"ohmrechner-{VERSION}.tar.gz"
+ARTIFACTS = sorted(
+    n.replace("<version>", VERSION).replace("<glibc>", glibc)
+    .replace("<upstream>", glibc.rsplit("-", 1)[0]) for n in RELEASED
+    if not n.endswith(".asc") and n != "SHA256SUMS")
 # Each signature, and what it signs.
 SIGNED = {"SHA256SUMS.asc": "SHA256SUMS", SOURCE.name + ".asc": SOURCE.name}
 
@@ -141,9 +154,38 @@ class Release(unittest.TestCase):
         self.assertIn(f"\nCommit: {commit.stdout}", info)
         self.assertRegex(info, r"\nSource-Date-Epoch: \d+\n")
         self.assertRegex(info, r"\nBuild-Distribution: \w+ \d+\.\d+\n")
-        for tool in ("gcc-12", "binutils", "mingw-w64-i686-dev", "nsis",
-                     "wixl", "emscripten", "cmake", "dpkg"):
+        for tool in ("g++-12", "binutils-x86-64-linux-gnu", "nsis", "wixl",
+                     "cmake", *{p["name"] for _, p in PARTS}):
             self.assertRegex(info, rf"\n {re.escape(tool)} \(= [^)]+\)")
+
+    def test_bill(self):
+        # The schema, as the pinned validator holds it; then every file.
+        check = ("const c = require('@cyclonedx/cyclonedx-library');"
+                 "new c.Validation.JsonStrictValidator(c.Spec.Version.v1dot6)"
+                 ".validate(require('fs').readFileSync(0, 'utf8'))"
+                 ".then(e => { if (e) { console.log(JSON.stringify(e));"
+                 " process.exitCode = 1; } })")
+        p = subprocess.run(["node", "-e", check], input=BILL.read_text(),
+                           cwd=TOP, capture_output=True, text=True)
+        self.assertEqual((p.returncode, p.stdout, p.stderr), (0, "", ""))
+        self.assertEqual(
+            {c["name"]: c["hashes"][0]["content"] for c in BOM["components"]},
+            {n: hashlib.sha512((RELEASE / n).read_bytes()).hexdigest()
+             for n in ARTIFACTS if n != BILL.name})
+        # Each program download names its C library.
+        self.assertEqual({n for n, p in PARTS if p["name"].startswith(
+            ("libc6-dev", "mingw-w64", "emscripten"))},
+            {n for n in ARTIFACTS if re.search(
+                r"\.(deb|tar\.gz|zip|msi|exe)$", n) and n != SOURCE.name})
+
+    def test_glibc_source(self):
+        dsc = (RELEASE / f"glibc_{glibc}.dsc").read_text()
+        files = re.findall(r"^ ([0-9a-f]{64}) \d+ (\S+)$",
+                           dsc.split("Checksums-Sha256:")[1], re.M)
+        self.assertEqual(len(files), 2)
+        for sha, name in files:
+            self.assertEqual(hashlib.sha256((RELEASE / name).read_bytes())
+                             .hexdigest(), sha, name)
 
     def test_one_version(self):
         with tempfile.TemporaryDirectory() as into:
