@@ -101,7 +101,9 @@ def owner(path):
         q = subprocess.run(["dpkg-query", "-S", p], capture_output=True,
                            text=True)
         if q.returncode == 0:
-            package = q.stdout.split(": ", 1)[0].split(", ")[0]
+            # Past any "diversion by ..." line, the owner.
+            owner = q.stdout.splitlines()[-1]
+            package = owner.split(": ", 1)[0].split(", ")[0]
             name, _, arch = package.partition(":")
             return name, arch or query(name, "${Architecture}")
     sys.exit(f"parts.py: the link took {path}, which no package ships")
