@@ -20,6 +20,7 @@ function(parts target)
 	file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/parts)
 	set_property(TARGET ${target} PROPERTY CXX_LINKER_LAUNCHER
 		${Python3_EXECUTABLE} ${parts_py} link ${facts} --)
+	set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${parts_py})
 	if(NOT arg_NOTICES)
 		return()
 	endif()

@@ -54,7 +54,7 @@ def owes(test, kind, target, notices):
                                      "copyright").read_text()
             for words in (f"{p['source']} {p['source_version']}",
                           p["licence"], copyright.rstrip()):
-                test.assertIn(words, text)
+                test.assertTrue(words in text, f"no {words[:72]!r}")
 
 
 class Installed(unittest.TestCase):
