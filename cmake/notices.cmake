@@ -1,9 +1,15 @@
 # What each link takes of other people's code, recorded by the link
 # itself in parts/<target>.json, and the notices that a download of the
 # program owes them: the release's downloads carry these, its bill of
-# materials and build record read the records.  Debian's own build has
-# its copyright file instead.
-option(OHMRECHNER_NOTICES "Record what each link takes, for the notices" ON)
+# materials and build record read the records.  A release build's
+# business, and the page's, which names its notices: Debian's own build
+# has its copyright file instead.
+set(default OFF)
+if(OHMRECHNER_RELEASE OR EMSCRIPTEN)
+	set(default ON)
+endif()
+option(OHMRECHNER_NOTICES "Record what each link takes, for the notices"
+	${default})
 if(OHMRECHNER_NOTICES)
 	find_package(Python3 3.11 REQUIRED COMPONENTS Interpreter)
 endif()

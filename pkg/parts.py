@@ -132,7 +132,11 @@ def described(name, arch):
                  f" whose {package} the link took")
     fields["licence"] = LICENCES[fields["source"]]
     fields["source_owed"] = copyleft(fields["licence"])
-    with open(f"/usr/share/doc/{name}/copyright", encoding="utf-8") as f:
+    copyright = f"/usr/share/doc/{name}/copyright"
+    if not os.path.exists(copyright):
+        sys.exit(f"parts.py: {package}, which the link took, has no "
+                 f"{copyright}: is dpkg told to leave out documentation?")
+    with open(copyright, encoding="utf-8") as f:
         fields["copyright"] = f.read()
     fields["files"] = []
     return fields
