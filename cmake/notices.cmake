@@ -2,10 +2,10 @@
 # itself in parts/<target>.json, and the notices that a download of the
 # program owes them: the release's downloads carry these, its bill of
 # materials and build record read the records.  A release build's
-# business, and the page's, which names its notices: Debian's own build
-# has its copyright file instead.
+# business, and that of every build of the page and the MSI, which name
+# the notices: Debian's own build has its copyright file instead.
 set(default OFF)
-if(OHMRECHNER_RELEASE OR EMSCRIPTEN)
+if(OHMRECHNER_RELEASE OR EMSCRIPTEN OR WIN32)
 	set(default ON)
 endif()
 option(OHMRECHNER_NOTICES "Record what each link takes, for the notices"
