@@ -9,10 +9,12 @@ itself names it, and the notices that a download of the program owes.
 
 GNU ld names the archive members it takes in its map, wasm-ld in its
 trace.  A file that no installed package ships, or a source package
-without a licence below, fails the link."""
+without a licence below, fails the link.  The release's tools read the
+records through records() below."""
 
 import json
 import os
+import pathlib
 import re
 import subprocess
 import sys
@@ -96,17 +98,28 @@ def taken(record):
     return {os.path.normpath(f) for f in files}
 
 
-def owner(path):
+def records(build, presets):
+    """Each preset's link records, by target, from the build folder."""
+    return {(p, f.stem): json.loads(f.read_text()) for p in presets
+            for f in sorted(pathlib.Path(build, p, "parts").glob("*.json"))}
+
+
+def owners(path):
+    """The packages that ship a file, as dpkg has it, or []."""
     for p in (path, os.path.realpath(path)):
         q = subprocess.run(["dpkg-query", "-S", p], capture_output=True,
                            text=True)
         if q.returncode == 0:
-            # Past any "diversion by ..." line, the owner.
-            owner = q.stdout.splitlines()[-1]
-            package = owner.split(": ", 1)[0].split(", ")[0]
-            name, _, arch = package.partition(":")
-            return name, arch or query(name, "${Architecture}")
-    sys.exit(f"parts.py: the link took {path}, which no package ships")
+            # Past any "diversion by ..." line, the owners.
+            return q.stdout.splitlines()[-1].split(": ", 1)[0].split(", ")
+    return []
+
+
+def owner(path):
+    if not (found := owners(path)):
+        sys.exit(f"parts.py: the link took {path}, which no package ships")
+    name, _, arch = found[0].partition(":")
+    return name, arch or query(name, "${Architecture}")
 
 
 def query(package, form):
@@ -177,4 +190,5 @@ def notices(facts):
     return "\n".join(head + body) + "\n"
 
 
-main()
+if __name__ == "__main__":
+    main()
