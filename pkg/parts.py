@@ -161,6 +161,16 @@ def copyleft(licence):
     return any(re.match(r"L?GPL-", t) and " WITH " not in t for t in terms)
 
 
+def source_file(part):
+    """The file that carries an owed source: Debian's <source>-source
+    package, built from the same upload as the library the link took, so
+    it stands in the same suite at the same version, and apt checks it
+    against the same signed index, whether or not a mirror serves source
+    packages too."""
+    version = part["source_version"].split(":")[-1]
+    return f"{part['source']}-source_{version}_all.deb"
+
+
 def notices(facts):
     head = ["Fremder Code in diesem Download", "", textwrap.fill(
         "Neben unserem eigenen Code (MIT-Lizenz, siehe LICENSE) enthält das"
@@ -180,11 +190,11 @@ def notices(facts):
             initial_indent="  ", subsequent_indent="    ")
         head += [f"    {part['licence']}"]
         if part["source_owed"]:
-            dsc = f"{part['source']}_{part['source_version'].split(':')[-1]}"
             head += textwrap.wrap(
-                f"Quelltext / source: {dsc}.dsc und die Dateien, die sie"
-                " nennt, in der Veröffentlichung neben diesem Download",
-                initial_indent="    ", subsequent_indent="    ")
+                f"Quelltext / source: {source_file(part)} in der"
+                " Veröffentlichung neben diesem Download",
+                initial_indent="    ", subsequent_indent="    ",
+                break_on_hyphens=False)
         body += ["", "=" * 72, f"{part['package']}: Debian's copyright file",
                  "=" * 72, "", part["copyright"].rstrip()]
     return "\n".join(head + body) + "\n"

@@ -22,16 +22,16 @@ BOM = json.loads(BILL.read_text()) if BILL.exists() else {"components": []}
 # Each library in a download, as its link recorded it.
 PARTS = [(c["name"], part) for c in BOM["components"]
          for part in c.get("components", [])[1:]]
-# The C library's version, which the static programs were linked with.
-GLIBC = {p["pedigree"]["ancestors"][0]["version"] for _, p in PARTS
-         if p["pedigree"]["ancestors"][0]["name"] == "glibc"}
+# The source each library is owed by, where a download owes its source.
+OWED = [(name, p["pedigree"]["ancestors"][0]) for name, p in PARTS
+        if "externalReferences" in p["pedigree"]["ancestors"][0]]
+GLIBC = {s["version"] for _, s in OWED if s["name"] == "glibc"}
 glibc = GLIBC.pop() if len(GLIBC) == 1 else "?"
 
 # Every artifact that the build makes, for this version.
 ARTIFACTS = sorted(
     n.replace("<version>", VERSION).replace("<glibc>", glibc)
-    .replace("<upstream>", glibc.rsplit("-", 1)[0]) for n in RELEASED
-    if not n.endswith(".asc") and n != "SHA256SUMS")
+    for n in RELEASED if not n.endswith(".asc") and n != "SHA256SUMS")
 # Each signature, and what it signs.
 SIGNED = {"SHA256SUMS.asc": "SHA256SUMS", SOURCE.name + ".asc": SOURCE.name}
 
@@ -51,6 +51,29 @@ def unzipped(archive, name, into):
                    check=True)
     found, = pathlib.Path(into).glob(f"*/{name}")
     return found
+
+
+def unowed(folder):
+    """Each owed source that the folder does not hold at the version the
+    download's link took, as its bill and its own notices name it."""
+    faults = []
+    for name, source in OWED:
+        file, = (r["url"] for r in source["externalReferences"])
+        with tarfile.open(RELEASE / name) as t:
+            notices = t.extractfile(f"{name[:-7]}/LIZENZEN").read().decode()
+        if f"Quelltext / source: {file} " not in notices:
+            faults.append(f"{name}'s LIZENZEN does not name {file}")
+        if not (folder / file).exists():
+            faults.append(f"{name} owes {file}, which is not there")
+            continue
+        holds = subprocess.run(
+            ["dpkg-deb", "--show", "--showformat",
+             "${source:Package} ${source:Version}", folder / file],
+            capture_output=True, text=True, check=True).stdout
+        if holds != f"{source['name']} {source['version']}":
+            faults.append(f"{name} took {source['name']} "
+                          f"{source['version']}; {file} holds {holds}")
+    return faults
 
 
 def windows_files(into):
@@ -179,13 +202,25 @@ class Release(unittest.TestCase):
                 r"\.(deb|tar\.gz|zip|msi|exe)$", n) and n != SOURCE.name})
 
     def test_glibc_source(self):
-        dsc = (RELEASE / f"glibc_{glibc}.dsc").read_text()
-        files = re.findall(r"^ ([0-9a-f]{64}) \d+ (\S+)$",
-                           dsc.split("Checksums-Sha256:")[1], re.M)
-        self.assertEqual(len(files), 2)
-        for sha, name in files:
-            self.assertEqual(hashlib.sha256((RELEASE / name).read_bytes())
-                             .hexdigest(), sha, name)
+        # Every static program, each processor's, owes glibc's source.
+        self.assertEqual(sorted(n for n, _ in OWED), [
+            n for n in ARTIFACTS if re.fullmatch(r".*-linux-\w+\.tar\.gz", n)])
+        self.assertEqual(unowed(RELEASE), [])
+        # A source of another version under the same name does not pass.
+        file = OWED[0][1]["externalReferences"][0]["url"]
+        with tempfile.TemporaryDirectory() as folder:
+            other = pathlib.Path(folder, "other")
+            subprocess.run(["dpkg-deb", "--control", RELEASE / file,
+                            other / "DEBIAN"], check=True)
+            control = other / "DEBIAN/control"
+            control.write_text(re.sub(r"(?m)^Version: .*", "Version: 2.0-1",
+                                      control.read_text()))
+            (other / "DEBIAN/md5sums").unlink()
+            subprocess.run(["dpkg-deb", "-Zxz", "--build", other,
+                            pathlib.Path(folder, file)], check=True,
+                           capture_output=True)
+            self.assertIn(f"holds glibc 2.0-1", "\n".join(
+                unowed(pathlib.Path(folder))))
 
     def test_one_version(self):
         with tempfile.TemporaryDirectory() as into:
