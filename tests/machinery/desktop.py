@@ -41,6 +41,10 @@ SAID = re.compile(r" - SPEECH OUTPUT: '(.*?)'(?: voice=\w+)? ?\[?\{['}]"
                   r"[^\n]*\n", re.S)
 
 
+# What takes the keys: the page's field, or the terminal.
+FIELDS = ("entry", "terminal")
+
+
 def read(record):
     """What a terminal's other end has written, or nothing once it has
     closed."""
@@ -154,11 +158,19 @@ class Desktop:
         until(silent, "Orca never fell silent", 30)
         return self.spoken()[since:]
 
-    def inserted(self):
-        """Each text inserted so far, the listener's first line empty."""
+    def heard(self):
         return [json.loads(line) for line in
                 self.texts.read_text().splitlines(keepends=True)
                 if line.endswith("\n")]
+
+    def inserted(self):
+        """Each text inserted so far, the listener's first line empty."""
+        return [x for x in self.heard() if isinstance(x, str)]
+
+    def focused(self):
+        """What last took the keyboard focus, by its role."""
+        return next((x["focus"] for x in reversed(self.heard())
+                     if isinstance(x, dict)), None)
 
     def keys(self, text):
         """Types text and sends it with Enter, or presses a key.  Before
@@ -167,6 +179,11 @@ class Desktop:
         key itself, and one that comes after Enter it speaks again, as if
         the page had put the text there.  What counts is that the key
         reached the field, not that Orca echoed it."""
+        # A busy machine may show the window before it takes the
+        # keyboard, and a key typed then goes nowhere.
+        until(lambda: self.focused() in FIELDS,
+              lambda: f"the field never took the keyboard focus, which "
+              f"{self.focused() or 'nothing'} holds, in {self.focus()}", 30)
         if text:
             since = len(self.inserted())
             subprocess.run(["xdotool", "type", "--delay", "80", text],
