@@ -41,8 +41,9 @@ SAID = re.compile(r" - SPEECH OUTPUT: '(.*?)'(?: voice=\w+)? ?\[?\{['}]"
                   r"[^\n]*\n", re.S)
 
 
-# What takes the keys: the page's field, or the terminal.
-FIELDS = ("entry", "terminal")
+# What takes the keys, by role and name: the page's field, not the
+# browser's address bar, or the terminal.
+FIELD = re.compile(r"entry Eingabe|terminal\b.*")
 
 
 def read(record):
@@ -168,9 +169,9 @@ class Desktop:
         return [x for x in self.heard() if isinstance(x, str)]
 
     def focused(self):
-        """What last took the keyboard focus, by its role."""
-        return next((x["focus"] for x in reversed(self.heard())
-                     if isinstance(x, dict)), None)
+        """What took the keyboard focus, by role and name, last first."""
+        return [x["focus"] for x in reversed(self.heard())
+                if isinstance(x, dict)]
 
     def keys(self, text):
         """Types text and sends it with Enter, or presses a key.  Before
@@ -181,9 +182,9 @@ class Desktop:
         reached the field, not that Orca echoed it."""
         # A busy machine may show the window before it takes the
         # keyboard, and a key typed then goes nowhere.
-        until(lambda: self.focused() in FIELDS,
-              lambda: f"the field never took the keyboard focus, which "
-              f"{self.focused() or 'nothing'} holds, in {self.focus()}", 30)
+        until(lambda: FIELD.fullmatch((self.focused() or [""])[0]),
+              lambda: f"the field never took the keyboard focus; last "
+              f"first, it went to {self.focused()}, in {self.focus()}", 30)
         if text:
             since = len(self.inserted())
             subprocess.run(["xdotool", "type", "--delay", "80", text],
@@ -191,7 +192,7 @@ class Desktop:
             until(lambda: text in "".join(self.inserted()[since:]),
                   lambda: f"{text!r} never reached the field: "
                   f"{self.inserted()[since:]!r}; the keys went to "
-                  f"{self.focus()}", 30)
+                  f"{self.focus()}, last focused {self.focused()[:4]}", 30)
             self.quiet(0)
         subprocess.run(["xdotool", "key", "Return" if text else "x"],
                        env=self.env, check=True)

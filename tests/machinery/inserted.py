@@ -2,8 +2,8 @@
 technologies it has inserted, one JSON string a line, as a screen reader
 hears of it: so a test knows that a typed key reached the field or the
 terminal without waiting for the reader to echo it.  And, as {"focus":
-role}, each thing that takes the keyboard focus, so that it types only
-once the field holds it.  Run by Debian's own python3, which has the
+"role name"}, each thing that takes the keyboard focus, so that it types
+only once the field holds it.  Run by Debian's own python3, which has the
 GObject bindings that Orca uses."""
 
 import json
@@ -21,7 +21,8 @@ def heard(event):
 
 def focused(event):
     if event.detail1:
-        print(json.dumps({"focus": event.source.get_role_name()}), flush=True)
+        what = f"{event.source.get_role_name()} {event.source.get_name()}"
+        print(json.dumps({"focus": what}), flush=True)
 
 
 listener = Atspi.EventListener.new(heard)
