@@ -195,6 +195,13 @@ class Release(unittest.TestCase):
             {c["name"]: c["hashes"][0]["content"] for c in BOM["components"]},
             {n: hashlib.sha512((RELEASE / n).read_bytes()).hexdigest()
              for n in ARTIFACTS if n != BILL.name})
+        # Every component says its licence.
+        def each(components):
+            for c in components:
+                yield c
+                yield from each(c.get("components", []))
+        self.assertEqual([c["bom-ref"] for c in each(BOM["components"])
+                          if not c.get("licenses")], [])
         # Each program download names its C library.
         self.assertEqual({n for n, p in PARTS if p["name"].startswith(
             ("libc6-dev", "mingw-w64", "emscripten"))},
