@@ -41,9 +41,8 @@ SAID = re.compile(r" - SPEECH OUTPUT: '(.*?)'(?: voice=\w+)? ?\[?\{['}]"
                   r"[^\n]*\n", re.S)
 
 
-# What takes the keys, by role and name: the page's field, not the
-# browser's address bar, or the terminal.
-FIELD = re.compile(r"entry Eingabe|terminal\b.*")
+# What takes the keys, by role: the page's field, or the terminal.
+FIELD = re.compile(r"(entry|terminal) .*")
 
 
 def read(record):
