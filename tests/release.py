@@ -222,6 +222,7 @@ class Release(unittest.TestCase):
         file = OWED[0][1]["externalReferences"][0]["url"]
         with tempfile.TemporaryDirectory() as folder:
             other = pathlib.Path(folder, "other")
+            other.mkdir()
             subprocess.run(["dpkg-deb", "--control", RELEASE / file,
                             other / "DEBIAN"], check=True)
             control = other / "DEBIAN/control"
